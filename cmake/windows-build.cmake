@@ -2,7 +2,12 @@
 # only KERNEL32, USER32, GDI32, ADVAPI32 and msvcrt.
 enable_language(RC)
 set(WINDOWS_CXX_FLAGS ${WARNINGS} -Os -fno-exceptions -fno-rtti
-  -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
+  -ffunction-sections -fdata-sections)
+# The 32-bit build has no use for DWARF unwind tables; the 64-bit build keeps
+# its unwind information, which the table-based exception dispatch walks.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  list(APPEND WINDOWS_CXX_FLAGS -fno-asynchronous-unwind-tables)
+endif()
 set(WINDOWS_LINK_FLAGS -mwindows -static -static-libgcc -static-libstdc++ -s
   -Wl,--gc-sections)
 
