@@ -42,6 +42,10 @@ typedef LONG *PLONG;
 typedef LONG LSTATUS;
 typedef DWORD COLORREF;
 
+// Handles are opaque pointer types as in <windows.h>, but their values are
+// small 32-bit numbers, as window handles are on Windows: the program reads
+// window handles from its command line as 32-bit decimal numbers and turns
+// them back into handles with (HWND)(ULONG_PTR)number.
 #define DECLARE_SIM_HANDLE(name) \
     struct name##__ { int unused; }; \
     typedef struct name##__ *name
