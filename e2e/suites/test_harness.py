@@ -1,0 +1,82 @@
+"""Checks of the test harness itself under Wine: that the launcher passes
+command lines byte for byte and reports whole 32-bit exit codes, that the
+window lister sees windows as they are, and that input reaches Wine."""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
+import suite  # noqa: E402
+
+
+class Launcher(suite.WineCase):
+    needs_saver = False
+
+    def echo(self, command_line, exit_hex="0"):
+        out = self.wine.new_dir("echo") / "cmdline.txt"
+        result = self.wine.run(command_line, self.wine.helper("cmdecho"), extra_env={
+            "CMDECHO_OUT": self.wine.winpath(out), "CMDECHO_EXIT": exit_hex})
+        return result, out.read_bytes()
+
+    def test_command_line_bytes_arrive_unchanged(self):
+        cases = [
+            b"vellomire.scr /s",
+            b"vellomire.scr\t/\ts",
+            b"vellomire.scr/s",
+            b"\"C:\\some dir\\vellomire.scr\"   /p 123",
+            b"\"unterminated name /c",
+            b"vellomire.scr " + bytes([0x80, 0xA0, 0xC4, 0xE9, 0xFF]),
+            b"vellomire.scr \x01\x1f/s",
+        ]
+        for command_line in cases:
+            with self.subTest(command_line=command_line):
+                _, seen = self.echo(command_line)
+                self.assertEqual(seen, command_line)
+
+    def test_exit_codes_are_whole_32_bit_values(self):
+        for exit_hex, signed in [("0", 0), ("1", 1), ("FFFFFFFF", -1), ("C0DE1234", -1059188172),
+                                 ("7FFFFFFF", 2147483647), ("100", 256)]:
+            with self.subTest(exit_code=exit_hex):
+                result, _ = self.echo(b"cmdecho", exit_hex)
+                self.assertEqual(result.unsigned, int(exit_hex, 16))
+                self.assertEqual(result.signed, signed)
+
+
+class WindowList(suite.WineCase):
+    needs_saver = False
+
+    def test_lists_a_foreground_window_and_input_reaches_wine(self):
+        d = self.wine.new_dir("fg")
+        process = self.wine.spawn(self.wine.helper("foreground"), [self.wine.winpath(d)])
+        try:
+            window = self.wine.wait_for_window(cls="VellomireForeground", title="Foreground")
+            # WS_POPUP | WS_VISIBLE, and WS_CLIPSIBLINGS that every top-level window gets
+            self.assertEqual(window.style, 0x94000000)
+            self.assertEqual(window.exstyle & 0x8, 0x8)       # WS_EX_TOPMOST
+            self.assertEqual(window.rect, (10, 10, 110, 110))
+            self.assertEqual(window.client_size, (100, 100))
+            self.assertEqual(window.client_origin, (10, 10))
+            self.assertEqual(window.parent, 0)
+            report = suite.wine_env.wait_for(
+                lambda: (d / "foreground.txt").exists() and (d / "foreground.txt").read_text(),
+                10, "the foreground report")
+            self.assertIn("foreground=1", report)
+            # Wine's per-thread input-method window exists and is invisible.
+            ime = self.wine.find_windows(cls="IME", visible=None, pid=window.pid)
+            self.assertTrue(all(not w.visible for w in ime))
+            # A screenshot shows its white client area on the black root.
+            shot = self.wine.screenshot()
+            self.assertEqual(shot.getpixel((60, 60)), (255, 255, 255))
+            self.assertEqual(shot.getpixel((200, 200)), (0, 0, 0))
+            # Pointer motion reaches the X server as sent.
+            self.wine.xdotool("mousemove", 500, 400)
+            self.wine.xdotool("mousemove_relative", "--", 3, 1)
+            self.assertEqual(self.wine.pointer(), (503, 401))
+        finally:
+            (d / "quit").write_text("")
+            process.wait(20)
+        self.wine.wait_for_no_window(cls="VellomireForeground")
+
+
+if __name__ == "__main__":
+    suite.main()

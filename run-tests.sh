@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Command two: installs what is missing, builds the three trees and runs every
+# test (native, static and under Wine) with CTest from build/native.
+set -uo pipefail
+cd "$(dirname "$0")"
+
+tools/install-deps.sh || exit 1
+
+build_status=0
+tools/build.sh || build_status=$?
+if [ ! -f build/native/CTestTestfile.cmake ]; then
+  echo "run-tests: the native tree was not configured; no tests can run" >&2
+  exit 1
+fi
+
+if [ "$build_status" -ne 0 ]; then
+  echo "run-tests: the build failed (see above); tests of the parts not built will fail" >&2
+fi
+
+cd build/native
+ctest --output-on-failure
+test_status=$?
+[ "$build_status" -ne 0 ] && exit "$build_status"
+exit "$test_status"

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Configures (once) and builds Vellomire's three trees with at most two jobs:
+#   build/win32   the shipped 32-bit saver (MinGW i686) and the Windows helpers
+#   build/win64   the 64-bit saver (MinGW x86_64) and the Windows helpers
+#   build/native  the simulation, the native tests and the end-to-end suites
+# Every tree is attempted; the exit status is non-zero if any of them failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+# Keep going past a failing target, so that one broken part does not hide
+# the state of the others.
+generator=()
+keep_going=(-k)
+if command -v ninja >/dev/null 2>&1; then
+  generator=(-G Ninja)
+  keep_going=(-k 0)
+fi
+
+status=0
+build_tree() {
+  local name=$1; shift
+  local dir="$root/build/$name"
+  echo "== build/$name"
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    if ! cmake -S "$root" -B "$dir" "${generator[@]}" "$@"; then
+      echo "build: configuring build/$name failed" >&2
+      rm -f "$dir/CMakeCache.txt"
+      status=1
+      return
+    fi
+  fi
+  if ! cmake --build "$dir" -j2 -- "${keep_going[@]}"; then
+    echo "build: building build/$name failed" >&2
+    status=1
+  fi
+}
+
+build_tree win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+build_tree win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
+build_tree native
+exit $status

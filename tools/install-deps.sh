@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs, from Debian's archive, every package that building and testing
+# Vellomire needs and that this machine does not have yet. Run as root.
+set -euo pipefail
+
+# One package a line; add what the project needs.
+PACKAGES=(
+  build-essential
+  cmake
+  ninja-build
+  git
+  libgtest-dev
+  g++-mingw-w64-i686
+  g++-mingw-w64-x86-64
+  wine
+  wine64
+  xvfb
+  xauth
+  xdotool
+  imagemagick
+  python3
+  python3-pefile
+  python3-numpy
+  python3-pil
+  procps
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" != "install ok installed" ]; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#PACKAGES[@]} packages present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: must run as root to install packages" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y "${missing[@]}" </dev/null
