@@ -89,6 +89,10 @@ HWND Deactivate();
 // A top-level window of another process (the Display control panel, say)
 // with the given client size; it answers every message with DefWindowProcA.
 HWND CreateOutsideWindow(const std::string &title, int clientWidth, int clientHeight);
+// The same with a class of the test's choosing (registered for the other
+// process on first use), e.g. a saver window of another program.
+HWND CreateOutsideWindowOfClass(const std::string &className, const std::string &title,
+                                int clientWidth, int clientHeight);
 // Destroys a window from outside the program (its children first).
 void DestroyFromOutside(HWND hwnd);
 // Messages posted to windows of other processes, oldest first.
