@@ -23,6 +23,13 @@ PACKAGES=(
   python3-numpy
   python3-pil
   procps
+  debootstrap
+  qemu-system-x86
+  qemu-utils
+  qemu-user-static
+  cpio
+  e2fsprogs
+  xz-utils
 )
 
 missing=()
