@@ -8,6 +8,7 @@
 #include "simctl.h"
 
 #include <cstdarg>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,12 @@ bool IsProgramWindow(HWND hwnd);
 HBRUSH ClassBrush(HWND hwnd);
 void ResetWindows();
 
+// ---------------------------------------------------------------- clock
+// Virtual milliseconds since Reset, and the calendar time (UTC seconds since
+// 1970) that the time functions report: Config.calendarSeconds plus them.
+uint64_t VirtualMilliseconds();
+int64_t CalendarSeconds();
+
 // ---------------------------------------------------------------- drawing (GDI)
 // Called by the window core: a top-level window got a client area of this
 // size (created or resized), or went away; a window went away (its DCs die).
@@ -81,6 +88,8 @@ HDC GetWindowDcInternal(HWND hwnd);
 void ReleaseDcInternal(HWND hwnd, HDC dc);
 void FillRectInternal(HDC dc, const RECT &rect, HBRUSH brush);
 void ResetGdi();
+// Live() asks the drawing part for its open device contexts and objects.
+void FillGdiCounts(LiveCounts *counts);
 
 // ---------------------------------------------------------------- resources
 struct DialogControl {
@@ -108,6 +117,10 @@ bool HasBitmapResource(LPCSTR name);
 bool HasIconResource(LPCSTR name);
 // Dialog base units of the template's font, in pixels (x: per 4 units, y: per 8 units).
 void DialogBaseUnits(const DialogTemplate &dialog, int *baseX, int *baseY);
+// The picture of a bitmap resource of the script, decoded to true colour
+// (null when the script has no such bitmap or its file can't be read).
+// Decoded files are kept across Reset: they don't change during a run.
+std::shared_ptr<const Image> BitmapResourceImage(LPCSTR name);
 void ResetResources();
 
 // ---------------------------------------------------------------- the rest
@@ -115,6 +128,9 @@ void ResetProfiles();
 void ResetRegistry();
 void ResetModules();
 void ResetSystem();
+// Live() asks for the libraries held by LoadLibraryA and the open registry keys.
+void FillModuleCounts(LiveCounts *counts);
+int LiveRegistryKeys();
 [[noreturn]] void RaiseFault(DWORD code);
 
 }  // namespace sim::detail
