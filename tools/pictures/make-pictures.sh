@@ -3,7 +3,10 @@
 # photographs listed in pictures.txt, which come from Debian packages
 # (downloaded, not installed). For each picture it prints the blurred colour
 # difference of our reduction and of ImageMagick's Floyd-Steinberg reduction
-# to the same table, and fails when ours is not the lower.
+# to the same table, and fails when ours is not the lower. The blur is done
+# in linear light, as the light of neighbouring pixels mixes on a screen; a
+# blur of the gamma-encoded values instead would favour a reduction that keeps
+# the encoded average (as ImageMagick's does) over one that keeps the light.
 # Needs g++ and ImageMagick (tools/install-deps.sh) and Debian's archive.
 set -euo pipefail
 
@@ -43,6 +46,8 @@ credits=$work/CREDITS.new
   echo "photographs in Debian packages (Debian 12). Each picture was cropped, scaled"
   echo "to 450 pixels wide and reduced to the 3-3-2 colour table. Licences as given"
   echo "in each package's copyright file or, for scikit-image, in its data module."
+  echo "CC-BY-4.0 is the Creative Commons Attribution 4.0 International licence;"
+  echo "CC0-1.0 the Creative Commons Zero 1.0 Universal public domain dedication."
   echo
 } >"$credits"
 
