@@ -10,6 +10,7 @@
 // the 3-3-2 table and the bitmap writing are ours. A source that cannot be
 // read, or that would have to be enlarged by more than 5 % to fill the
 // picture, is refused, and OUT.bmp is then left as it was.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
