@@ -62,6 +62,8 @@ class Window:
     client_size: tuple   # width, height
     client_origin: tuple  # screen position of the client area's top left
     visible: bool
+    text: str = None     # WM_GETTEXT of an Edit or Button child, else None
+    check: int = None    # BM_GETCHECK of a Button child, else None
 
 
 def _unescape(text):
@@ -85,7 +87,7 @@ def parse_winlist(text):
         if not line or line == "end":
             continue
         f = line.split("\t")
-        if len(f) != 12:
+        if len(f) != 14:
             raise HarnessError(f"bad window list line: {line!r}")
         windows.append(Window(
             hwnd=int(f[0]), parent=int(f[1]), owner=int(f[2]), pid=int(f[3]),
@@ -94,7 +96,9 @@ def parse_winlist(text):
             rect=tuple(int(v) for v in f[8].split(",")),
             client_size=tuple(int(v) for v in f[9].split(",")),
             client_origin=tuple(int(v) for v in f[10].split(",")),
-            visible=f[11] == "1"))
+            visible=f[11] == "1",
+            text=None if f[12] == "-" else _unescape(f[12]),
+            check=None if f[13] == "-" else int(f[13])))
     return windows
 
 

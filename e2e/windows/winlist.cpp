@@ -3,8 +3,12 @@
 // line each:
 //   hwnd parent owner pid class title style exstyle
 //   window-rect(l,t,r,b) client-size(w,h) client-origin(x,y) visible
+//   control-text check-state
 // Handles are decimal; parent is 0 for a top-level window; style and exstyle
-// are 8 hex digits; title escapes backslash, tab and line ends.
+// are 8 hex digits; texts escape backslash, tab and line ends. For child
+// windows of the classes Edit and Button, control-text is what WM_GETTEXT
+// answers (an edit keeps its text apart from the window title) and
+// check-state what BM_GETCHECK answers (buttons only); otherwise "-".
 #include "helper_io.h"
 
 #include <cstdio>
@@ -44,15 +48,29 @@ static void ListWindow(HWND hwnd)
     GetClientRect(hwnd, &client);
     POINT origin = {0, 0};
     ClientToScreen(hwnd, &origin);
-    char line[1400];
+    std::string controlText = "-";
+    std::string checkState = "-";
+    bool isEdit = lstrcmpiA(className, "Edit") == 0;
+    bool isButton = lstrcmpiA(className, "Button") == 0;
+    if (parent && (isEdit || isButton)) {
+        char text[512] = "";
+        DWORD_PTR answer = 0;
+        if (SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG,
+                                1000, &answer))
+            controlText = Escape(text);
+        if (isButton && SendMessageTimeoutA(hwnd, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer))
+            checkState = std::to_string((unsigned long)answer);
+    }
+    char line[2400];
     snprintf(line, sizeof line,
-             "%lu\t%lu\t%lu\t%lu\t%s\t%s\t%08lX\t%08lX\t%ld,%ld,%ld,%ld\t%ld,%ld\t%ld,%ld\t%d\n",
+             "%lu\t%lu\t%lu\t%lu\t%s\t%s\t%08lX\t%08lX\t%ld,%ld,%ld,%ld\t%ld,%ld\t%ld,%ld\t%d\t%s\t%s\n",
              (unsigned long)(ULONG_PTR)hwnd, (unsigned long)(ULONG_PTR)parent,
              (unsigned long)(ULONG_PTR)owner, (unsigned long)pid, Escape(className).c_str(),
              Escape(title).c_str(), (unsigned long)GetWindowLongA(hwnd, GWL_STYLE),
              (unsigned long)GetWindowLongA(hwnd, GWL_EXSTYLE), window.left, window.top,
              window.right, window.bottom, client.right - client.left, client.bottom - client.top,
-             origin.x, origin.y, IsWindowVisible(hwnd) ? 1 : 0);
+             origin.x, origin.y, IsWindowVisible(hwnd) ? 1 : 0, controlText.c_str(),
+             checkState.c_str());
     g_lines += line;
 }
 
