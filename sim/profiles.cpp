@@ -80,6 +80,9 @@ bool SameText(const std::string &a, const std::string &b) {
     return true;
 }
 
+// Names and values are C strings in Wine's profile code: a NUL byte ends them.
+std::string CString(const std::string &text) { return text.substr(0, text.find('\0')); }
+
 Profile Parse(const std::string &bytes) {
     Profile profile;
     profile.sections.push_back(ProfileSection());
@@ -95,7 +98,7 @@ Profile Parse(const std::string &bytes) {
             size_t close = line.rfind(']');
             if (close != std::string::npos) {
                 ProfileSection section;
-                section.name = line.substr(1, close - 1);
+                section.name = CString(line.substr(1, close - 1));
                 profile.sections.push_back(section);
                 continue;
             }
@@ -110,6 +113,8 @@ Profile Parse(const std::string &bytes) {
             key.hasValue = true;
             key.value = Trim(line.substr(equals + 1));
         }
+        key.name = CString(key.name);
+        key.value = CString(key.value);
         profile.sections.back().keys.push_back(key);
     }
     return profile;

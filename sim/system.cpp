@@ -28,7 +28,7 @@ SystemWorld &World() {
 
 // Milliseconds since 1970-01-01 UTC on the virtual calendar.
 int64_t CalendarMilliseconds() {
-    return CurrentConfig().calendarSeconds * 1000 + int64_t(sim::Elapsed());
+    return CurrentConfig().calendarSeconds * 1000 + int64_t(VirtualMilliseconds());
 }
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian).

@@ -1,0 +1,18 @@
+# Tests of the simulation's drawing, resource and system half: GDI pixels
+# and misuse, the resource script parser, profile file bytes, registry,
+# modules and the system functions.
+include(GoogleTest)
+file(GLOB SIM_DRAWING_TEST_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_SOURCE_DIR}/sim/gdi_*_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/sim/resources_*_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/sim/profiles_*_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/sim/registry_*_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/sim/modules_*_test.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/sim/system_*_test.cpp)
+add_executable(vellomire_sim_drawing_tests ${SIM_DRAWING_TEST_SOURCES})
+target_link_libraries(vellomire_sim_drawing_tests PRIVATE vellomire_sim GTest::gtest_main)
+target_compile_options(vellomire_sim_drawing_tests PRIVATE ${WARNINGS})
+target_compile_definitions(vellomire_sim_drawing_tests PRIVATE
+  VELLOMIRE_SIM_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/sim/data"
+  VELLOMIRE_RESOURCE_SCRIPT="${CMAKE_SOURCE_DIR}/resources/vellomire.rc")
+gtest_discover_tests(vellomire_sim_drawing_tests DISCOVERY_TIMEOUT 60)
