@@ -655,9 +655,10 @@ private:
     }
 
     std::string FileName() {
-        if (cur_.kind == Token::String || cur_.kind == Token::Name) {
-            std::string name = cur_.kind == Token::String ? String() : cur_.text;
-            if (cur_.kind == Token::Name) Advance();
+        if (cur_.kind == Token::String) return Join(folder_, String());
+        if (cur_.kind == Token::Name) {
+            std::string name = cur_.text;
+            Advance();
             return Join(folder_, name);
         }
         Fail("file name expected");
@@ -1155,7 +1156,15 @@ std::shared_ptr<Script> Load(const std::string &path) {
     }
     Parser parser(pre.output, pre, Folder(path), script.get());
     parser.Run();
-    script->loaded = script->error.empty();
+    // A script that windres would reject gives no resources at all, so the
+    // mistake shows at once instead of as a half-loaded program.
+    if (!script->error.empty()) {
+        auto empty = std::make_shared<Script>();
+        empty->path = path;
+        empty->error = script->error;
+        return empty;
+    }
+    script->loaded = true;
     return script;
 }
 
