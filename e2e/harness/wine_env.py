@@ -338,6 +338,13 @@ class WineSession:
             raise HarnessError(f"winlist failed ({rc})")
         return parse_winlist(out.read_text(encoding="latin-1"))
 
+    def post_message(self, hwnd, message, wparam=0, lparam=0):
+        """Posts a message to a window from a helper process."""
+        rc = self._run([self.wine, str(self.helper("postmessage")), str(hwnd), str(message),
+                        str(wparam), str(lparam)], timeout=60, what="postmessage")
+        if rc != 0:
+            raise HarnessError(f"posting message {message:#x} to {hwnd} failed ({rc})")
+
     def find_windows(self, cls=None, title=None, visible=True, pid=None, top_level=None):
         found = []
         for w in self.windows():

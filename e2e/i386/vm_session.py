@@ -119,6 +119,10 @@ wine reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f > /dev/null 2
                     ).check("staging files")
         return d
 
+    def stage_signal(self, directory, name):
+        """Makes an empty file `name` in `directory` (a helper waits for it)."""
+        self.vm.job(f"touch {shlex.quote(str(directory / name))}").check("touch")
+
     def exists(self, path):
         return self.vm.job(f"[ -e {shlex.quote(str(path))} ]", timeout=30).rc == 0
 
@@ -151,6 +155,7 @@ wine reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f > /dev/null 2
     def spawn(self, program, args, extra_env=None, label="spawn"):
         """Starts a Windows program in the background; its output goes to a log."""
         d = self.new_dir(label)
+        args = [self.winpath(d) if a == "%DIR%" else a for a in args]
         words = " ".join(shlex.quote(str(a)) for a in [program] + list(args))
         self.vm.job(self._env_prefix(extra_env) +
                     f"cd {d}\nsetsid wine {words} > {d}/wine.log 2>&1 < /dev/null &\n",

@@ -1,0 +1,331 @@
+"""End-to-end cases of the saver that run on either backend (session.py):
+the 32-bit build in the emulated i386 machine, or the 64-bit build under the
+host's wine64. Each case is a function case_NAME(session, kit) that raises
+AssertionError on a fault; kit carries the saver and the test doubles built
+for the session's width.
+"""
+
+import re
+import struct
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+from session import wait_for
+
+REPO = Path(__file__).resolve().parents[2]
+SAVER_CLASS = "WindowsScreenSaverClass"
+SECTION = b"[ScreenSaver.Vellomire]"
+DESKTOP = r"HKCU\Control Panel\Desktop"
+WIN98_KEYS = dict(program="vellomire.scr")
+ACCESS_VIOLATION = 0xC0000005
+
+
+@dataclass
+class Kit:
+    saver: Path          # vellomire.scr of the session's width
+    verifier: Path       # PASSWORD.CPL: refuses once, then accepts
+    verifier_fault: Path  # PASSWORD.CPL that writes through a null pointer
+    mpr: Path            # MPR.DLL logging PwdChangePasswordA
+
+
+def signed(value):
+    return value - (1 << 32) if value >= 1 << 31 else value
+
+
+# ----- pictures ---------------------------------------------------------------
+def decode_bmp(path):
+    """Decodes an uncompressed 1/4/8-bit BMP through its colour table, or a
+    24-bit one; returns (width, height, rows of (r, g, b) tuples, top first)."""
+    data = Path(path).read_bytes()
+    if data[:2] != b"BM":
+        raise ValueError(f"{path} is not a BMP")
+    offset = struct.unpack_from("<I", data, 10)[0]
+    header_size, width, height, planes, bpp, compression = struct.unpack_from("<IiiHHI", data, 14)
+    if compression != 0:
+        raise ValueError(f"{path}: compressed BMP")
+    colours_used = struct.unpack_from("<I", data, 46)[0]
+    palette = []
+    if bpp <= 8:
+        count = colours_used or (1 << bpp)
+        base = 14 + header_size
+        for i in range(count):
+            b, g, r, _ = data[base + 4 * i: base + 4 * i + 4]
+            palette.append((r, g, b))
+    stride = ((width * bpp + 31) // 32) * 4
+    bottom_up = height > 0
+    height = abs(height)
+    rows = []
+    for y in range(height):
+        row_index = height - 1 - y if bottom_up else y
+        raw = data[offset + row_index * stride: offset + (row_index + 1) * stride]
+        if bpp == 24:
+            rows.append([(raw[3 * x + 2], raw[3 * x + 1], raw[3 * x]) for x in range(width)])
+        elif bpp == 8:
+            rows.append([palette[raw[x]] for x in range(width)])
+        elif bpp in (4, 1):
+            per = 8 // bpp
+            mask = (1 << bpp) - 1
+            rows.append([palette[(raw[x // per] >> (8 - bpp * (x % per + 1))) & mask]
+                         for x in range(width)])
+        else:
+            raise ValueError(f"{path}: {bpp} bits a pixel")
+    return width, height, rows
+
+
+_pictures = None
+
+
+def pictures():
+    """name -> (width, height, numpy array h x w x 3) of resources/map1..11."""
+    global _pictures
+    if _pictures is None:
+        import numpy as np
+        _pictures = {}
+        for n in range(1, 12):
+            w, h, rows = decode_bmp(REPO / "resources" / f"map{n}.bmp")
+            _pictures[f"map{n}"] = (w, h, np.array(rows, dtype=np.uint8))
+    return _pictures
+
+
+def nonblack_box(array):
+    import numpy as np
+    mask = array.any(axis=2)
+    ys = np.nonzero(mask.any(axis=1))[0]
+    xs = np.nonzero(mask.any(axis=0))[0]
+    if len(xs) == 0:
+        return None
+    return xs[0], ys[0], xs[-1] + 1, ys[-1] + 1
+
+
+def find_picture(screen):
+    """Looks for one of the pictures drawn whole and pixel-exact on an
+    otherwise black screen; returns (name, x, y) or (None, reason)."""
+    import numpy as np
+    box = nonblack_box(screen)
+    if box is None:
+        return None, "the screen is black"
+    best = "no picture fits the drawn area"
+    for name, (w, h, picture) in pictures().items():
+        pbox = nonblack_box(picture)
+        if pbox is None or (box[2] - box[0], box[3] - box[1]) != (pbox[2] - pbox[0], pbox[3] - pbox[1]):
+            continue
+        x, y = box[0] - pbox[0], box[1] - pbox[1]
+        if x < 0 or y < 0 or x + w > screen.shape[1] or y + h > screen.shape[0]:
+            continue
+        region = screen[y:y + h, x:x + w]
+        wrong = int((region != picture).any(axis=2).sum())
+        if wrong:
+            best = f"{name} at ({x},{y}) differs in {wrong} pixels"
+            continue
+        rest = screen.copy()
+        rest[y:y + h, x:x + w] = 0
+        if rest.any():
+            return None, f"{name} at ({x},{y}) but other pixels are not black"
+        return name, x, y
+    return None, best
+
+
+# ----- helpers --------------------------------------------------------------------
+def ini(**values):
+    lines = [SECTION] + [f"{k}={v}".encode() for k, v in values.items()]
+    return b"\r\n".join(lines) + b"\r\n"
+
+
+def start_full_screen(s, program, extra_env=None):
+    launch = s.launch(b"vellomire.scr /s", program, extra_env=extra_env)
+    window = s.wait_for_window(cls=SAVER_CLASS, top_level=True)
+    return launch, window
+
+
+def expect_exit(result, expected, what):
+    assert result.signed == signed(expected), f"{what}: exit {result}, expected {signed(expected)}"
+
+
+def key_until_ended(s, launch, timeout=90, key="space"):
+    """Sends keys until the program ends (a verifier may refuse, or keys come
+    inside the verifier's quiet interval); returns its ExitResult."""
+    deadline = time.monotonic() + timeout
+    while True:
+        s.xdotool("key", key)
+        if launch.finished():
+            return launch.wait(30)
+        if time.monotonic() > deadline:
+            raise AssertionError(f"the saver did not end within {timeout} s of keys")
+
+
+def log_lines(s, directory, name):
+    data = s.read_file(f"{directory}/{name}" if isinstance(directory, str) else directory / name)
+    return [] if data is None else data.decode("latin-1").splitlines()
+
+
+class Win98:
+    """Windows 95 family for the saver, with the screen-saver password on."""
+
+    def __init__(self, s, password=True):
+        self.s, self.password = s, password
+
+    def __enter__(self):
+        self.s.set_windows_version("win98")
+        if self.password:
+            self.s.reg_add(DESKTOP, "ScreenSaveUsePassword", "1", "REG_DWORD")
+        return self
+
+    def __exit__(self, *exc):
+        self.s.set_windows_version(None)
+        if self.password:
+            self.s.reg_delete(DESKTOP, "ScreenSaveUsePassword")
+
+
+# ----- cases -------------------------------------------------------------------------
+def case_mode_exit_codes(s, kit):
+    """The mode table's exit codes, through an exact command line."""
+    d = s.stage("modes", {"vellomire.scr": kit.saver})
+    program = d / "vellomire.scr"
+    for command_line, expected in ((b"vellomire.scr /x", -1), (b"vellomire.scr /p 0", -1),
+                                   (b"vellomire.scr /p 99999", -1), (b"vellomire.scr /a", -1),
+                                   (b"vellomire.scr /a 0", -1)):
+        expect_exit(s.run(command_line, program), expected, command_line.decode())
+    s.write_control_ini(ini(Seconds=60, Paint=0))
+    launch, window = start_full_screen(s, program)
+    assert window.title == "Screen Saver", window
+    assert launch.still_running_after(2), "the saver ended without input"
+    expect_exit(key_until_ended(s, launch), 0, "/s ended by a key")
+    s.wait_for_no_window(cls=SAVER_CLASS)
+
+
+def case_full_screen_picture(s, kit):
+    """A full-screen run shows one picture pixel-exact; a key ends it with 0."""
+    import numpy as np
+    s.write_control_ini(ini(Seconds=60, Paint=0))
+    d = s.stage("picture", {"vellomire.scr": kit.saver})
+    launch, window = start_full_screen(s, d / "vellomire.scr")
+    assert window.rect == (0, 0, 1024, 768), f"saver window {window.rect}"
+    assert window.exstyle & 0x8, "saver window is not topmost"
+    found = [None, "no screenshot"]
+
+    def picture_on_screen():
+        screen = np.asarray(s.screenshot(), dtype=np.uint8)
+        found[:] = find_picture(screen)
+        return found[0] is not None
+    try:
+        wait_for(picture_on_screen, 120, "a picture on the screen", interval=0.2)
+    except AssertionError as error:
+        raise AssertionError(f"{error}: {found[1]}") from None
+    assert not launch.finished(), "the saver ended while showing its picture"
+    expect_exit(key_until_ended(s, launch), 0, "/s ended by a key")
+    data = s.read_control_ini()
+    assert data == ini(Seconds=60, Paint=0), f"the run changed control.ini: {data!r}"
+    return f"{found[0]} at ({found[1]},{found[2]})"
+
+
+def case_preview(s, kit):
+    """A preview lives in a parent window of another process and ends with it."""
+    d = s.stage("preview", {"vellomire.scr": kit.saver})
+    host_dir = s.spawn(s.helper("previewhost"),
+                       [s.winpath(d / "vellomire.scr"), 152, 112, "%DIR%"], label="previewhost")
+    parent = int(s.wait_file(host_dir / "parent.txt", 90, "the preview host's window").decode())
+    child = s.wait_for_window(cls=SAVER_CLASS, parent=parent)
+    assert child.title == "Preview", child
+    assert child.style & 0x40000000, f"preview is not a child window: {child.style:08X}"
+    assert child.client_size == (152, 112), f"preview size {child.client_size}"
+    assert not s.find_windows(cls=SAVER_CLASS, top_level=True), "a full-screen window appeared"
+    s.stage_signal(host_dir, "destroy")
+    text = s.wait_file(host_dir / "result.txt", 90, "the preview's end").decode()
+    assert "ended-before-destroy=0" in text, text
+    expect_exit(__import__("session").parse_exit(text), 0, "preview")
+
+
+def case_dialog(s, kit):
+    """The settings dialog shows the stored values, is driven with keys, and
+    OK stores both keys in control.ini."""
+    s.write_control_ini(ini(Seconds=7, Paint=1))
+    d = s.stage("dialog", {"vellomire.scr": kit.saver})
+    launch = s.launch(b"vellomire.scr", d / "vellomire.scr")
+    dialog = s.wait_for_window(title="Vellomire", top_level=True)
+    controls = {w.cls.lower(): w for w in s.find_windows(parent=dialog.hwnd)
+                if w.cls.lower() in ("edit",)}
+    edit = controls.get("edit")
+    assert edit is not None, "no edit field in the dialog"
+    if edit.text is not None:
+        assert edit.text == "7", f"seconds field shows {edit.text!r}"
+    boxes = [w for w in s.find_windows(parent=dialog.hwnd) if w.title == "Slowly paint pictures"]
+    assert len(boxes) == 1, boxes
+    if boxes[0].check is not None:
+        assert boxes[0].check == 1, "check box does not show Paint=1"
+    # Focus starts on OK; Tab goes to Cancel, the seconds field, the check box.
+    s.xdotool("key", "Tab", "Tab")
+    s.xdotool("type", "42")
+    s.xdotool("key", "Tab", "space", "Return")
+    result = launch.wait(90)
+    expect_exit(result, 1, "dialog closed with OK")
+    data = s.read_control_ini()
+    assert data is not None, "no control.ini after OK"
+    assert re.search(rb"\[ScreenSaver\.Vellomire\]\r\n(.*\r\n)*Seconds=42\r\n", data), data
+    assert re.search(rb"\[ScreenSaver\.Vellomire\]\r\n(.*\r\n)*Paint=0\r\n", data), data
+    # Cancel stores nothing.
+    launch = s.launch(b"vellomire.scr /c", d / "vellomire.scr")
+    s.wait_for_window(title="Vellomire", top_level=True)
+    s.xdotool("key", "Escape")
+    expect_exit(launch.wait(90), 0, "dialog closed with Escape")
+    assert s.read_control_ini() == data, "Cancel changed control.ini"
+
+
+def case_win98_password(s, kit):
+    """Windows 95 family with the password on: PASSWORD.CPL's verifier is asked
+    with the saver window; a refusal keeps the saver, the next answer ends it."""
+    s.write_control_ini(ini(Seconds=60, Paint=0))
+    d = s.stage("password", {"vellomire.scr": kit.saver, "PASSWORD.CPL": kit.verifier})
+    with Win98(s):
+        launch, window = start_full_screen(s, d / "vellomire.scr")
+        s.xdotool("key", "space")
+        wait_for(lambda: any("call=1" in l for l in log_lines(s, d, "verifier.log")), 90,
+                 "the first question to the verifier", interval=0.2)
+        assert launch.still_running_after(2), "the saver ended although the verifier refused"
+        assert s.find_windows(cls=SAVER_CLASS, top_level=True), "saver window gone after refusal"
+        expect_exit(key_until_ended(s, launch), 0, "/s ended after the verifier accepted")
+    lines = log_lines(s, d, "verifier.log")
+    calls = [l for l in lines if l.startswith("verify")]
+    assert calls == [f"verify call=1 hwnd={window.hwnd} answer=0",
+                     f"verify call=2 hwnd={window.hwnd} answer=1"], lines
+    assert lines[0] == "attach", lines
+
+
+def case_win98_change_password(s, kit):
+    """/a in Windows 95 family mode asks MPR.DLL's PwdChangePasswordA for the
+    SCRSAVE provider with the given owner; in NT mode it does nothing."""
+    d = s.stage("mpr", {"vellomire.scr": kit.saver, "MPR.DLL": kit.mpr})
+    env = {"WINEDLLOVERRIDES": "mscoree,mshtml=;mpr=n"}
+    expect_exit(s.run(b"vellomire.scr /a 0", d / "vellomire.scr", extra_env=env), -1, "/a in NT mode")
+    assert log_lines(s, d, "mpr.log") == [], "MPR.DLL was used in NT mode"
+    owner_dir = s.spawn(s.helper("foreground"), ["%DIR%"], label="owner")
+    owner = int(s.wait_file(owner_dir / "foreground.txt", 90, "the owner window")
+                .decode().split()[0].split("=")[-1])
+    try:
+        with Win98(s, password=False):
+            result = s.run(f"vellomire.scr /a {owner}".encode(), d / "vellomire.scr", extra_env=env)
+    finally:
+        s.stage_signal(owner_dir, "quit")
+    expect_exit(result, 0, "/a in Windows 95 family mode")
+    lines = log_lines(s, d, "mpr.log")
+    assert f"change provider=SCRSAVE owner={owner} reserved1=0 reserved2=0" in lines, lines
+    assert lines[-1] == "detach freelibrary", f"MPR.DLL not freed: {lines}"
+
+
+def case_win98_verifier_fault(s, kit):
+    """A verifier that faults ends the saver through the guard, with the
+    exception code as exit code, and no hang."""
+    s.write_control_ini(ini(Seconds=60, Paint=0))
+    d = s.stage("fault", {"vellomire.scr": kit.saver, "PASSWORD.CPL": kit.verifier_fault})
+    with Win98(s):
+        launch, window = start_full_screen(s, d / "vellomire.scr")
+        s.xdotool("key", "space")
+        result = launch.wait(120)
+    expect_exit(result, ACCESS_VIOLATION, "saver whose verifier faults")
+    lines = log_lines(s, d, "verifier.log")
+    assert f"verify hwnd={window.hwnd} fault" in lines, lines
+    s.wait_for_no_window(cls=SAVER_CLASS)
+
+
+CASES = [case_mode_exit_codes, case_full_screen_picture, case_preview, case_dialog,
+         case_win98_password, case_win98_change_password, case_win98_verifier_fault]

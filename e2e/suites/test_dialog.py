@@ -1,0 +1,305 @@
+"""The configuration dialog under Wine: where it opens, what it shows, the
+bytes it writes to control.ini, its exit codes, and the run that follows."""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
+import suite  # noqa: E402
+import pictures  # noqa: E402
+from wine_env import SCREEN_W, SCREEN_H, wait_for  # noqa: E402
+
+SECTION = b"[ScreenSaver.Vellomire]\r\n"
+DIALOG_SIZE_DLU = (191, 86)
+DIALOG_POS_DLU = (34, 32)
+ID_OK, ID_CANCEL, ID_SECONDS, ID_PAINT = 1, 2, 1008, 1009
+
+
+def muldiv(a, b, c):
+    return (a * b + c // 2) // c if a * b >= 0 else -((-a * b + c // 2) // c)
+
+
+def settings(seconds, paint):
+    return SECTION + b"Seconds=%s\r\nPaint=%s\r\n" % (seconds, paint)
+
+
+class Dialog:
+    """The dialog window and its controls as the window lister saw them."""
+
+    def __init__(self, window, children):
+        self.window = window
+        self.children = children
+
+    def child(self, cls, title=None):
+        found = [c for c in self.children if c.cls == cls and (title is None or c.title == title)]
+        if len(found) != 1:
+            raise AssertionError(f"expected one {cls} {title!r} in the dialog, found {found}")
+        return found[0]
+
+    @property
+    def seconds_field(self):
+        return self.child("Edit")
+
+    @property
+    def paint_box(self):
+        return self.child("Button", "Slowly paint pictures")
+
+    def base_units(self):
+        """The dialog's base units, found from its client size in pixels."""
+        w, h = self.window.client_size
+        xs = [b for b in range(1, 64) if muldiv(DIALOG_SIZE_DLU[0], b, 4) == w]
+        ys = [b for b in range(1, 64) if muldiv(DIALOG_SIZE_DLU[1], b, 8) == h]
+        if not xs or not ys:
+            raise AssertionError(f"client size {w}x{h} is no 191x86 dialog units")
+        return xs[0], ys[0]
+
+
+class DialogCase(suite.WineCase):
+
+    def setUp(self):
+        super().setUp()
+        self.wine.set_windows_version(None)
+        self.wine.write_control_ini(None)
+        self.runs = []
+
+    def tearDown(self):
+        for run in self.runs:
+            if not run.finished():
+                self.wine.xdotool("key", "Escape")
+                try:
+                    run.wait(10)
+                except AssertionError:
+                    pass
+        super().tearDown()
+
+    def open_dialog(self, command_line=b"vellomire.scr /c"):
+        run = self.wine.launch(command_line, self.saver)
+        self.runs.append(run)
+        # Found by its caption, as a person (or xdotool) finds it.
+        wait_for(lambda: self.xdotool_search(), 20, "a window captioned Vellomire", interval=0.1)
+        window = self.wine.wait_for_window(title="Vellomire", cls="#32770")
+        children = wait_for(lambda: self.controls(window), 10, "the dialog's eight controls")
+        return run, Dialog(window, children)
+
+    def xdotool_search(self):
+        try:
+            return self.wine.xdotool("search", "--onlyvisible", "--name", "^Vellomire$").split()
+        except Exception:
+            return []
+
+    def controls(self, window):
+        children = [w for w in self.wine.windows() if w.parent == window.hwnd]
+        return children if len(children) == 8 else None
+
+    def focus_seconds_field(self):
+        # OK has the focus at the start; Tab, Tab reach the field with its
+        # text selected, so typing replaces it.
+        self.wine.xdotool("key", "Tab")
+        self.wine.xdotool("key", "Tab")
+
+    def field_text(self, dialog):
+        return [w for w in self.wine.windows() if w.hwnd == dialog.seconds_field.hwnd][0].text
+
+    def assert_exit(self, run, code):
+        result = run.wait(10)
+        self.assertEqual(result.unsigned, code, f"exit code {result}")
+        self.wine.wait_for_no_window(title="Vellomire", cls="#32770", visible=None)
+
+
+class Contents(DialogCase):
+
+    def test_defaults_are_shown_and_ok_stores_both_keys(self):
+        run, dialog = self.open_dialog()
+        self.assertEqual(dialog.seconds_field.text, "20")
+        self.assertEqual(dialog.paint_box.check, 1)
+        self.wine.xdotool("key", "Return")
+        self.assert_exit(run, 1)
+        self.assertEqual(self.wine.read_control_ini(), settings(b"20", b"1"))
+
+    def test_typing_and_toggling_are_stored_on_ok(self):
+        run, dialog = self.open_dialog()
+        self.focus_seconds_field()
+        self.wine.xdotool("type", "12345")
+        wait_for(lambda: self.field_text(dialog) == "12345", 5, "the typed text in the field")
+        self.wine.xdotool("key", "Tab")        # to the check box
+        self.wine.xdotool("key", "space")
+        self.wine.xdotool("key", "Return")     # the default button: OK
+        self.assert_exit(run, 1)
+        self.assertEqual(self.wine.read_control_ini(), settings(b"1234", b"0"))
+
+    def test_the_field_takes_only_digits_and_may_be_left_empty(self):
+        run, dialog = self.open_dialog()
+        self.focus_seconds_field()
+        self.wine.xdotool("type", "a-7")
+        wait_for(lambda: self.field_text(dialog) == "7", 5, "only the digit in the field")
+        self.wine.xdotool("key", "BackSpace")
+        wait_for(lambda: self.field_text(dialog) == "", 5, "an empty field")
+        self.wine.xdotool("key", "Return")
+        self.assert_exit(run, 1)
+        self.assertEqual(self.wine.read_control_ini(), settings(b"", b"1"))
+
+    def test_stored_values_are_shown_and_other_sections_kept(self):
+        before = b"[Other]\r\nKey=x\r\n" + settings(b"98765", b"0")
+        self.wine.write_control_ini(before)
+        run, dialog = self.open_dialog()
+        self.assertEqual(dialog.seconds_field.text, "98765")
+        self.assertEqual(dialog.paint_box.check, 0)
+        self.wine.xdotool("key", "Return")
+        self.assert_exit(run, 1)
+        self.assertEqual(self.wine.read_control_ini(), b"[Other]\r\nKey=x\r\n" + settings(b"9876", b"0"))
+
+    def test_escape_cancel_and_close_store_nothing_and_end_with_zero(self):
+        before = b"[Other]\r\nKey=x\r\n\r\n" + settings(b"7", b"1")
+        for way in ("Escape", "Cancel", "close"):
+            with self.subTest(way=way):
+                self.wine.write_control_ini(before)
+                run, dialog = self.open_dialog()
+                self.focus_seconds_field()
+                self.wine.xdotool("type", "3")
+                wait_for(lambda: self.field_text(dialog) == "3", 5, "the typed text in the field")
+                if way == "Escape":
+                    self.wine.xdotool("key", "Escape")
+                elif way == "Cancel":
+                    cancel = dialog.child("Button", "Cancel")
+                    self.wine.xdotool("mousemove", cancel.rect[0] + 10, cancel.rect[1] + 10)
+                    self.wine.xdotool("click", 1)
+                else:
+                    self.wine.post_message(dialog.window.hwnd, 0x0010)   # WM_CLOSE
+                self.assert_exit(run, 0)
+                self.assertEqual(self.wine.read_control_ini(), before)
+
+
+class Placement(DialogCase):
+
+    def test_opens_at_34_32_dialog_units_from_the_screen_origin_without_owner(self):
+        for command_line in [b"vellomire.scr", b"vellomire.scr /", b"vellomire.scr - / -",
+                             b"vellomire.scr/s", b"\"Z:\\x\\vellomire.scr /s", b"vellomire.scr /c"]:
+            with self.subTest(command_line=command_line):
+                run, dialog = self.open_dialog(command_line)
+                self.assertEqual(dialog.window.owner, 0)
+                bx, by = dialog.base_units()
+                expected = (muldiv(DIALOG_POS_DLU[0], bx, 4), muldiv(DIALOG_POS_DLU[1], by, 8))
+                self.assertEqual(dialog.window.client_origin, expected)
+                w, h = dialog.window.client_size
+                self.assertNotEqual(dialog.window.client_origin, ((SCREEN_W - w) // 2, (SCREEN_H - h) // 2))
+                self.wine.xdotool("key", "Escape")
+                self.assert_exit(run, 0)
+
+    def test_configure_option_is_owned_by_the_foreground_window(self):
+        d = self.wine.new_dir("owner")
+        taker = self.wine.spawn(self.wine.helper("foreground"), [self.wine.winpath(d)])
+        try:
+            owner = self.wine.wait_for_window(cls="VellomireForeground")
+            wait_for(lambda: (d / "foreground.txt").exists(), 10, "the foreground window")
+            run, dialog = self.open_dialog(b"vellomire.scr /c:1234")
+            self.assertEqual(dialog.window.owner, owner.hwnd)
+            bx, by = dialog.base_units()
+            ox, oy = owner.client_origin
+            self.assertEqual(dialog.window.client_origin,
+                             (ox + muldiv(DIALOG_POS_DLU[0], bx, 4), oy + muldiv(DIALOG_POS_DLU[1], by, 8)))
+            self.wine.xdotool("key", "Escape")
+            self.assert_exit(run, 0)
+        finally:
+            (d / "quit").write_text("")
+            taker.wait(20)
+
+    def test_nothing_is_clipped_and_the_top_row_reads_as_one_line(self):
+        run, dialog = self.open_dialog()
+        label = dialog.child("Static", "Change picture every")
+        field = dialog.seconds_field
+        unit = dialog.child("Static", "seconds")
+        check = dialog.paint_box
+        # One row, left to right, no overlaps, all inside the client area.
+        for a, b in [(label, field), (field, unit)]:
+            self.assertLessEqual(a.rect[2], b.rect[0], f"{a.title!r} overlaps {b.title!r}")
+        for c in (label, unit):
+            self.assertLess(max(c.rect[1], field.rect[1]), min(c.rect[3], field.rect[3]))
+        cx, cy = dialog.window.client_origin
+        cw, ch = dialog.window.client_size
+        for c in dialog.children:
+            self.assertTrue(cx <= c.rect[0] and c.rect[2] <= cx + cw and cy <= c.rect[1]
+                            and c.rect[3] <= cy + ch, f"{c.cls} {c.title!r} sticks out of the dialog")
+        # The texts fit their controls in the dialog's font on one line.
+        widths = self.text_sizes(["Change picture every", "seconds", "Slowly paint pictures"])
+        self.assertLessEqual(widths[0][0], label.client_size[0])
+        self.assertLessEqual(widths[1][0], unit.client_size[0])
+        self.assertLessEqual(widths[0][1], label.client_size[1])
+        box = 13 + 4   # the check mark square and its gap
+        self.assertLessEqual(widths[2][0] + box, check.client_size[0])
+        # And the screen shows dark text in each label of the row.
+        shot = pictures.as_array(self.wine.screenshot())
+        for c in (label, unit):
+            l, t, r, b = c.rect
+            self.assertTrue((shot[t:b, l:r].max(axis=2) < 96).any(), f"no text drawn in {c.title!r}")
+        self.wine.xdotool("key", "Escape")
+        self.assert_exit(run, 0)
+
+    def text_sizes(self, texts):
+        out = self.wine.new_dir("tw") / "sizes.txt"
+        self.wine._run([self.wine.wine, str(self.wine.helper("textwidth")), self.wine.winpath(out),
+                        "Times New Roman", "10"] + texts, timeout=60, what="textwidth")
+        return [tuple(int(v) for v in line.split()) for line in out.read_text().splitlines()]
+
+
+class FollowingRun(DialogCase):
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.pictures = pictures.load_pictures()
+
+    def configure(self, seconds, paint):
+        run, dialog = self.open_dialog()
+        self.focus_seconds_field()
+        self.wine.xdotool("type", seconds)
+        wait_for(lambda: self.field_text(dialog) == seconds, 5, "the typed text in the field")
+        if dialog.paint_box.check != paint:
+            self.wine.xdotool("key", "Tab")
+            self.wine.xdotool("key", "space")
+        self.wine.xdotool("key", "Return")
+        self.assert_exit(run, 1)
+        self.assertEqual(self.wine.read_control_ini(), settings(seconds.encode(), b"%d" % paint))
+
+    def start_saver(self):
+        self.wine.xdotool("mousemove", 500, 400)
+        run = self.wine.launch(b"vellomire.scr /s", self.saver)
+        self.runs.append(run)
+        self.wine.wait_for_window(cls="WindowsScreenSaverClass", title="Screen Saver")
+        return run
+
+    def end_saver(self, run):
+        self.wine.xdotool("key", "space")
+        result = run.wait(10)
+        self.assertEqual(result.unsigned, 0, f"exit code {result}")
+
+    def test_one_second_at_once_changes_the_picture_soon(self):
+        self.configure("1", 0)
+        run = self.start_saver()
+        shown = []
+
+        def whole_picture():
+            match = pictures.locate(self.wine.screenshot(), self.pictures)
+            if match and match.complete and (not shown or match.key != shown[-1]):
+                shown.append(match.key)
+            return len(shown) >= 2
+        wait_for(whole_picture, 8, "a second whole picture", interval=0.1)
+        self.end_saver(run)
+
+    def test_slow_painting_shows_a_partly_drawn_picture(self):
+        self.configure("30", 1)
+        run = self.start_saver()
+        seen = []
+
+        def partial_picture():
+            match = pictures.locate(self.wine.screenshot(), self.pictures)
+            if match:
+                seen.append(match)
+            if match is None and seen:
+                raise AssertionError("the screen shows something that is no picture")
+            return match is not None and not match.complete and match.painted < match.picture_nonblack
+        wait_for(partial_picture, 10, "a partly painted picture", interval=0.05)
+        self.end_saver(run)
+
+
+if __name__ == "__main__":
+    suite.main()
