@@ -35,14 +35,25 @@ constexpr COLORREF kClrInvalid = 0xFFFFFFFFu;
 constexpr int kDefaultBitmapStock = 21;  // the 1x1 monochrome bitmap of every new memory DC
 constexpr int kNullBrush = 5;
 
-// Handle values: a kind in the bits above 40 and a serial number below, so
-// that handles are never reused within a world and names are stable.
+// Handle values are 32-bit numbers, as on Windows: a kind in the top byte
+// and a serial number below, so that names are stable and a handle is not
+// reused until 16 million more of its kind have been made.
 enum HandleKind : uint64_t { kDcKind = 0xDC, kBitmapKind = 0xB1, kStockKind = 0x57, kBrushKind = 0xB5 };
-constexpr int kKindShift = 40;
+constexpr int kKindShift = 24;
 
 uint64_t HandleValue(const void *handle) { return uint64_t(reinterpret_cast<uintptr_t>(handle)); }
 uint64_t KindOf(const void *handle) { return HandleValue(handle) >> kKindShift; }
 uint64_t SerialOf(const void *handle) { return HandleValue(handle) & ((uint64_t(1) << kKindShift) - 1); }
+constexpr uint64_t kSerialLimit = uint64_t(1) << kKindShift;
+// The next free serial number of a kind, wrapping past the limit.
+template <typename Map>
+uint64_t NextSerial(uint64_t *next, const Map &live) {
+    for (;;) {
+        uint64_t serial = (*next)++;
+        if (*next >= kSerialLimit) *next = 1;
+        if (serial != 0 && live.count(serial) == 0) return serial;
+    }
+}
 template <typename T>
 T MakeHandle(uint64_t kind, uint64_t serial) {
     return reinterpret_cast<T>(uintptr_t((kind << kKindShift) | serial));
@@ -262,7 +273,7 @@ std::string Result(BOOL value) { return Format("%d", int(value)); }
 
 HDC NewWindowDc(HWND hwnd) {
     GdiWorld &w = World();
-    uint64_t serial = w.nextDc++;
+    uint64_t serial = NextSerial(&w.nextDc, w.dcs);
     Dc dc;
     dc.kind = DcKind::Window;
     dc.hwnd = hwnd;
@@ -495,7 +506,7 @@ HDC CreateCompatibleDC(HDC dc) {
         return nullptr;
     }
     GdiWorld &w = World();
-    uint64_t serial = w.nextDc++;
+    uint64_t serial = NextSerial(&w.nextDc, w.dcs);
     Dc memory;
     memory.kind = DcKind::Memory;
     memory.bitmap = MakeHandle<HGDIOBJ>(kStockKind, kDefaultBitmapStock);
@@ -827,7 +838,7 @@ HBITMAP LoadBitmapA(HINSTANCE instance, LPCSTR name) {
         return nullptr;
     }
     GdiWorld &w = World();
-    uint64_t serial = w.nextBitmap++;
+    uint64_t serial = NextSerial(&w.nextBitmap, w.bitmaps);
     Bitmap &bm = w.bitmaps[serial];
     bm.serial = serial;
     bm.width = picture->width;

@@ -30,7 +30,7 @@ ModuleWorld &World() {
 }
 
 constexpr uint64_t kModuleKind = 0x3D;
-constexpr int kKindShift = 40;
+constexpr int kKindShift = 24;
 
 std::string Upper(std::string text) {
     for (char &c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
@@ -96,7 +96,7 @@ std::string Name(HMODULE module) {
     if (module == sim::ProgramInstance()) return "instance";
     if (Module *m = FindByHandle(module)) return "mod:" + Upper(m->fake.fileName);
     uint64_t value = uint64_t(reinterpret_cast<uintptr_t>(module));
-    if ((value >> kKindShift) == kModuleKind) return Format("mod#%llu", static_cast<unsigned long long>(value & 0xFFFFFFFFFF));
+    if ((value >> kKindShift) == kModuleKind) return Format("mod#%llu", static_cast<unsigned long long>(value & 0xFFFFFF));
     return Format("0x%llx", static_cast<unsigned long long>(value));
 }
 

@@ -40,7 +40,7 @@ RegistryWorld &World() {
 }
 
 constexpr uint64_t kKeyKind = 0x4B;
-constexpr int kKindShift = 40;
+constexpr int kKindShift = 24;
 
 std::string Lower(std::string text) {
     for (char &c : text) c = char(std::tolower(static_cast<unsigned char>(c)));

@@ -1301,7 +1301,7 @@ HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
     // A null instance asks for one of the system's icons (IDI_APPLICATION 32512 ... 32517).
     if (instance == nullptr && IS_INTRESOURCE(name) && reinterpret_cast<uintptr_t>(name) >= 32512 &&
         reinterpret_cast<uintptr_t>(name) <= 32517) {
-        HICON icon = reinterpret_cast<HICON>(uintptr_t((kIconKind << 40) | reinterpret_cast<uintptr_t>(name)));
+        HICON icon = reinterpret_cast<HICON>(uintptr_t((kIconKind << 24) | reinterpret_cast<uintptr_t>(name)));
         EndCall(call, Format("icon:%u", unsigned(reinterpret_cast<uintptr_t>(name))),
                 LRESULT(reinterpret_cast<intptr_t>(icon)));
         return icon;
@@ -1309,7 +1309,7 @@ HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
     const auto &icons = TheScript().icons;
     for (size_t i = 0; i < icons.size(); ++i) {
         if (instance == sim::ProgramInstance() && Matches(icons[i].first, name)) {
-            HICON icon = reinterpret_cast<HICON>(uintptr_t((kIconKind << 40) | (0x10000 + i)));
+            HICON icon = reinterpret_cast<HICON>(uintptr_t((kIconKind << 24) | (0x10000 + i)));
             EndCall(call, Format("icon%u", unsigned(i + 1)), LRESULT(reinterpret_cast<intptr_t>(icon)));
             return icon;
         }
