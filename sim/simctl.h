@@ -54,6 +54,9 @@ struct ProcessResult {
 // hang or crash. Windows of the process that are left are destroyed silently
 // afterwards, as the system does when a process ends.
 ProcessResult RunProcess(const std::function<void()> &entry);
+// What UnhandledExceptionFilter answers (EXCEPTION_EXECUTE_HANDLER after
+// Reset, as the system does when no debugger is configured).
+void SetUnhandledExceptionVerdict(LONG verdict);
 
 // ---------------------------------------------------------------- clock
 uint32_t Now();                 // what GetTickCount returns
