@@ -1,0 +1,46 @@
+// What the fuzz targets share: running the saver as a simulated process and
+// stopping at once (as a crash, so that the fuzzer keeps the input) when a
+// run breaks one of the rules every run keeps.
+#ifndef VELLOMIRE_FUZZ_WORLD_H
+#define VELLOMIRE_FUZZ_WORLD_H
+
+#include "saver_process.h"
+#include "simctl.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace vfuzz {
+
+[[noreturn]] inline void Broken(const std::string &what)
+{
+    std::fprintf(stderr, "fuzz: %s\n", what.c_str());
+    std::abort();
+}
+
+inline void Require(bool holds, const std::string &what)
+{
+    if (!holds)
+        Broken(what);
+}
+
+// The run ended by itself, without a crash or a hang, without misuse, and
+// with nothing of the program's left alive.
+inline void RequireCleanEnd(const sim::ProcessResult &result)
+{
+    Require(!result.crashed, "crash");
+    Require(!result.hung, "hang: " + result.hangReason);
+    Require(result.exited, "the process did not end with ExitProcess");
+    Require(sim::Misuse().empty(), sim::Misuse().empty() ? "" : "misuse: " + sim::Misuse().front());
+    sim::LiveCounts live = sim::Live();
+    Require(live.windowDcs == 0 && live.memoryDcs == 0 && live.bitmaps == 0 && live.brushes == 0,
+            "GDI objects left");
+    Require(live.libraries == 0, "libraries left");
+    Require(live.registryKeys == 0, "registry keys left");
+    Require(live.windows == 0 && live.timers == 0, "windows or timers left");
+}
+
+}  // namespace vfuzz
+
+#endif
