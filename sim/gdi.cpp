@@ -18,7 +18,8 @@
 // - A hidden window draws nothing, as on Windows, where its visible region is
 //   empty.
 // - DeleteObject of a bitmap still selected into a DC fails with FALSE as the
-//   Windows documentation says (Wine returns TRUE and deletes it later).
+//   Windows documentation says (Wine returns TRUE and deletes it when it is
+//   selected out); either way it is recorded as misuse.
 // - Only SRCCOPY is supported by BitBlt; other raster operations fail.
 #include "sim_internal.h"
 
@@ -531,10 +532,12 @@ BOOL DeleteDC(HDC hdc) {
         return FALSE;
     }
     if (dc->kind == DcKind::Window) {
-        // A DC of GetDC is given back with ReleaseDC; the system refuses to delete it.
+        // A DC of GetDC is given back with ReleaseDC. Wine answers TRUE
+        // without freeing it; here it stays live too, so the missing
+        // ReleaseDC shows in Live().
         RecordMisuse("DeleteDC of window DC " + Name(hdc) + " (use ReleaseDC)");
-        EndCall(call, "0");
-        return FALSE;
+        EndCall(call, "1", 1);
+        return TRUE;
     }
     // Deleting a DC with a bitmap selected is allowed; the bitmap lives on
     // until DeleteObject.

@@ -18,7 +18,8 @@
 // Read-only files and folders are recognised by their permission bits (the
 // tests run as root, who may write anything), and refused with
 // ERROR_ACCESS_DENIED before anything is changed, as Windows refuses to open
-// a read-only file for writing.
+// a read-only file for writing. (Wine run by root writes a file marked
+// read-only all the same; the simulation keeps to Windows here.)
 #include "sim_internal.h"
 
 #include <dirent.h>
@@ -306,6 +307,29 @@ DWORD ProfileString(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffe
 
 std::string Shown(LPCSTR text) { return Quote(text); }
 
+// Wine's RtlUnicodeStringToInteger with base 0, on a zero-terminated string.
+UINT WineStringToInteger(const char *p) {
+    while (*p != 0 && static_cast<unsigned char>(*p) <= ' ') ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    uint32_t base = 10;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'o' || p[1] == 'b')) {
+        base = p[1] == 'x' ? 16 : p[1] == 'o' ? 8 : 2;
+        p += 2;
+    }
+    uint32_t value = 0;
+    for (;; ++p) {
+        uint32_t digit;
+        if (*p >= '0' && *p <= '9') digit = uint32_t(*p - '0');
+        else if (*p >= 'A' && *p <= 'Z') digit = uint32_t(*p - 'A' + 10);
+        else if (*p >= 'a' && *p <= 'z') digit = uint32_t(*p - 'a' + 10);
+        else break;
+        if (digit >= base) break;
+        value = value * base + digit;
+    }
+    return negative ? 0u - value : value;
+}
+
 }  // namespace
 
 void ResetProfiles() {
@@ -347,10 +371,14 @@ UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR 
     }
     // Wine reads the value as a string into 30 characters (so at most 29
     // count) and returns the default when that string is empty: an empty
-    // value gives the default too (Windows NT gives 0 there). Then
-    // RtlUnicodeStringToInteger in base 10: leading characters up to ' '
-    // skipped, one optional '+' or '-', decimal digits to the first other
-    // character, accumulated modulo 2^32 and negated for '-'. "0x10" is 0.
+    // value gives the default too (Windows NT gives 0 there). Then it
+    // converts it with RtlUnicodeStringToInteger in base 0: characters up to
+    // ' ' skipped, one optional '+' or '-', then a prefix "0x", "0o" or "0b"
+    // (lower case only) selects base 16, 8 or 2, else base 10; digits (and
+    // letters of either case for digits above 9) up to the first that
+    // doesn't fit the base, accumulated modulo 2^32 and negated for '-'.
+    // Measured under Wine 8: "0x10" 16, "0X1F" 0, "010" 10, "0o17" 15,
+    // "-0x10" 4294967280, "99999999999999999999" 1661992959.
     char buffer[30];
     DWORD length = 0;
     {
@@ -361,13 +389,7 @@ UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR 
     if (length == 0) {
         result = UINT(defaultValue);
     } else {
-        const char *p = buffer;
-        while (*p != 0 && static_cast<unsigned char>(*p) <= ' ') ++p;
-        bool negative = false;
-        if (*p == '+' || *p == '-') negative = *p++ == '-';
-        uint32_t value = 0;
-        while (*p >= '0' && *p <= '9') value = value * 10u + uint32_t(*p++ - '0');
-        result = negative ? 0u - value : value;
+        result = WineStringToInteger(buffer);
     }
     EndCall(call, Format("%u", result), LRESULT(result));
     return result;

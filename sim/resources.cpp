@@ -21,11 +21,6 @@
 namespace sim::detail {
 namespace {
 
-std::string Lower(std::string text) {
-    for (char &c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 std::string Upper(std::string text) {
     for (char &c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
     return text;
@@ -1228,29 +1223,21 @@ std::shared_ptr<const Image> BitmapResourceImage(LPCSTR name) {
     return file ? DecodeFile(*file) : nullptr;
 }
 
-// Dialog base units of a font at 96 dpi: baseX is the average width of the
-// letters A-Z a-z, rounded as GdiGetCharDimensions does ((cx / 26 + 1) / 2),
-// baseY the font's cell height (ascent + descent). They are worked out from
-// the fonts' published metrics, not measured on a display:
-// - Times New Roman (and the metric-compatible Liberation Serif that Wine
-//   uses for it): 10 pt is a 13-pixel em; the 52 letters are 29.275 em wide
-//   (381 pixels), giving 7; ascent 0.891 and descent 0.216 em round to 12 + 3
-//   pixels, giving 15.
-// - MS Sans Serif / MS Shell Dlg 8 pt: the classic 6 x 13.
-// Other fonts are treated as Times New Roman of their size.
+// Dialog base units of a font at 96 dpi, as Wine 8 answers MapDialogRect on
+// Debian's fonts (measured with a dialog of each font on Xvfb):
+// - Times New Roman 10 pt: 8 x 15 (a 191 x 86 template has a 382 x 161 client);
+// - no font (the system font): 7 x 16.
+// Other fonts and sizes scale the Times New Roman figures by the pixel
+// height of the em (10 pt is 13 pixels), which is only an estimate.
 void DialogBaseUnits(const DialogTemplate &dialog, int *baseX, int *baseY) {
-    std::string font = Lower(dialog.fontName);
-    int points = dialog.pointSize > 0 ? dialog.pointSize : 8;
-    if (dialog.fontName.empty() || ((font == "ms sans serif" || font == "ms shell dlg" ||
-                                     font == "ms shell dlg 2" || font == "tahoma") && points == 8)) {
-        *baseX = 6;
-        *baseY = 13;
+    if (dialog.fontName.empty() || dialog.pointSize <= 0) {
+        *baseX = 7;
+        *baseY = 16;
         return;
     }
-    int em = (points * 96 + 36) / 72;
-    int letters = int(em * 29.275 + 0.5);
-    *baseX = (letters / 26 + 1) / 2;
-    *baseY = int(em * 0.891 + 0.5) + int(em * 0.216 + 0.5);
+    int em = (dialog.pointSize * 96 + 36) / 72;
+    *baseX = std::max(1, (8 * em + 6) / 13);
+    *baseY = std::max(1, (15 * em + 6) / 13);
 }
 
 void ResetResources() {

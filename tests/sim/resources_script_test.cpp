@@ -183,19 +183,20 @@ TEST(ResourceDialogs, NamesNumbersAndExtendedTemplates) {
     EXPECT_EQ(DWORD(0x200), ex->controls[0].exStyle);
 }
 
+// The figures Wine 8 gives on Debian's fonts.
 TEST(ResourceDialogs, BaseUnitsOfTheTemplateFont) {
     sim::detail::DialogTemplate d{};
     d.fontName = "Times New Roman";
     d.pointSize = 10;
     int x = 0, y = 0;
     sim::detail::DialogBaseUnits(d, &x, &y);
-    EXPECT_EQ(7, x);
+    EXPECT_EQ(8, x);
     EXPECT_EQ(15, y);
-    d.fontName = "MS Shell Dlg";
-    d.pointSize = 8;
+    d.fontName.clear();
+    d.pointSize = 0;
     sim::detail::DialogBaseUnits(d, &x, &y);
-    EXPECT_EQ(6, x);
-    EXPECT_EQ(13, y);
+    EXPECT_EQ(7, x);
+    EXPECT_EQ(16, y);
 }
 
 TEST(ResourceDialogs, BrokenScriptGivesNoResources) {

@@ -137,6 +137,10 @@ TEST(SystemText, WsprintfStopsAt1023CharactersAndAnswers1024) {
     EXPECT_EQ('#', buffer[1024]);
     std::string exact(1022, 'y');
     EXPECT_EQ(1022, wsprintfA(buffer, "%s", exact.c_str()));
+    // 1023 characters fill the buffer to its last byte: Wine answers 1024 then too.
+    std::string full(1023, 'z');
+    EXPECT_EQ(1024, wsprintfA(buffer, "%s", full.c_str()));
+    EXPECT_EQ(1023u, std::strlen(buffer));
 }
 
 // ---------------------------------------------------------------- clock
