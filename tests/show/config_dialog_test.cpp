@@ -26,7 +26,6 @@ struct DialogRun {
     bool opened = false;
     std::string shownText;        // the seconds field when the dialog opened
     bool shownChecked = false;    // the paint box when it opened
-    std::string textBeforeEnd;    // the seconds field after the user's input
     bool exited = false;
     int32_t exitCode = -99;
     bool neededRescue = false;    // still open at the end of the test's time
@@ -35,27 +34,77 @@ struct DialogRun {
     std::vector<std::vector<std::string>> writes;   // WritePrivateProfileStringA arguments
 };
 
-// The user's part, given the dialog.
-using UserInput = std::function<void(HWND)>;
+// The user's acts, one after the other with time between them: input goes
+// through the queue, so each act must be taken in before the next one
+// (a character goes to the control that has the focus when it is typed).
+struct User {
+    std::vector<std::function<void(HWND)>> acts;
+
+    User &Key(int vk)
+    {
+        acts.push_back([vk](HWND) { sim::KeyPress(vk); });
+        return *this;
+    }
+    User &Type(const std::string &text)
+    {
+        acts.push_back([text](HWND) { sim::TypeText(text); });
+        return *this;
+    }
+    User &Click(int id)
+    {
+        acts.push_back([id](HWND dialog) { sim::ClickItem(dialog, id); });
+        return *this;
+    }
+    User &CloseBox()
+    {
+        acts.push_back([](HWND dialog) { sim::PressCloseBox(dialog); });
+        return *this;
+    }
+    // The focus is on control id now.
+    User &FocusIs(int id)
+    {
+        acts.push_back([id](HWND dialog) {
+            EXPECT_EQ(sim::FocusWindow(), sim::DialogItem(dialog, id)) << "focus on control " << id;
+        });
+        return *this;
+    }
+    User &Read(int id, std::string *text)
+    {
+        acts.push_back([id, text](HWND dialog) { *text = sim::ItemText(dialog, id); });
+        return *this;
+    }
+    // Tab from the OK button (the first tab stop, focused at the start)
+    // past Cancel to the seconds field, which selects its whole text.
+    User &ToSeconds() { return Key(VK_TAB).Key(VK_TAB).FocusIs(IDC_SECONDS); }
+};
+
+const uint64_t Opened = 300;   // the dialog is up
+const uint64_t ActGap = 50;
 
 // Starts a world with the given tail and control.ini (none when
 // storedFile is null), opens the dialog and lets the user act.
-DialogRun RunDialog(const std::string &tail, const std::string *storedFile, const UserInput &user)
+DialogRun RunDialog(const std::string &tail, const std::string *storedFile, const User &user)
 {
     vtest::StartWorld(tail);
     if (storedFile != nullptr)
         sim::WriteWindowsFile("control.ini", *storedFile);
     DialogRun run;
-    sim::At(300, [&run, user] {
+    sim::At(Opened, [&run] {
         HWND dialog = sim::ActiveDialog();
         if (dialog == nullptr)
             return;
         run.opened = true;
         run.shownText = sim::ItemText(dialog, IDC_SECONDS);
         run.shownChecked = sim::ItemChecked(dialog, IDC_PAINT);
-        user(dialog);
     });
-    sim::At(5000, [&run] {
+    for (size_t i = 0; i < user.acts.size(); ++i) {
+        auto act = user.acts[i];
+        sim::At(Opened + ActGap * (i + 1), [act] {
+            if (HWND dialog = sim::ActiveDialog())
+                act(dialog);
+        });
+    }
+    sim::At(Opened + ActGap * (user.acts.size() + 1) + 5000, [&run] {
         if (HWND dialog = sim::ActiveDialog()) {
             run.neededRescue = true;
             sim::PressCloseBox(dialog);
@@ -69,23 +118,13 @@ DialogRun RunDialog(const std::string &tail, const std::string *storedFile, cons
     return run;
 }
 
-DialogRun RunDialog(const std::string *storedFile, const UserInput &user)
+DialogRun RunDialog(const std::string *storedFile, const User &user)
 {
     return RunDialog("", storedFile, user);
 }
 
-// The user's acts, as input the system turns into messages.
-void PressOk(HWND dialog) { sim::ClickItem(dialog, IDOK); }
-void PressCancel(HWND dialog) { sim::ClickItem(dialog, IDCANCEL); }
-
-// Tab from the OK button (the first tab stop, focused at the start) past
-// Cancel to the seconds field, which selects its whole text.
-void FocusSeconds(HWND dialog)
-{
-    sim::KeyPress(VK_TAB);
-    sim::KeyPress(VK_TAB);
-    EXPECT_EQ(sim::FocusWindow(), sim::DialogItem(dialog, IDC_SECONDS));
-}
+const User PressOk = User().Click(IDOK);
+const User PressCancel = User().Click(IDCANCEL);
 
 std::string Stored(const std::string &seconds, const std::string &paint)
 {
@@ -102,7 +141,7 @@ std::vector<std::vector<std::string>> Writes(const std::string &seconds, const s
 struct UserCase {
     const char *name;
     const char *stored;        // control.ini before; null: no file
-    UserInput user;
+    User user;
     const char *shownText;
     bool shownChecked;
     int32_t exitCode;
@@ -120,66 +159,37 @@ TEST(ConfigDialog, WhatTheUserDoesAndWhatIsStored)
     const UserCase cases[] = {
         {"no settings, OK", nullptr, PressOk, "20", true, 1, defaults.c_str(), "20", "1"},
         {"no settings, Cancel", nullptr, PressCancel, "20", true, 0, nullptr, nullptr, nullptr},
-        {"no settings, Esc", nullptr, [](HWND) { sim::KeyPress(VK_ESCAPE); }, "20", true, 0,
+        {"no settings, Esc", nullptr, User().Key(VK_ESCAPE), "20", true, 0,
          nullptr, nullptr, nullptr},
-        {"no settings, close box", nullptr, [](HWND d) { sim::PressCloseBox(d); }, "20", true, 0,
+        {"no settings, close box", nullptr, User().CloseBox(), "20", true, 0,
          nullptr, nullptr, nullptr},
         {"12345 typed", nullptr,
-         [](HWND d) {
-             FocusSeconds(d);
-             sim::TypeText("12345");
-             PressOk(d);
-         },
+         User().ToSeconds().Type("12345").Click(IDOK),
          "20", true, 1, "[ScreenSaver.Vellomire]\r\nSeconds=1234\r\nPaint=1\r\n", "1234", "1"},
         {"field cleared", nullptr,
-         [](HWND d) {
-             FocusSeconds(d);
-             sim::KeyPress(KeyBackspace);
-             PressOk(d);
-         },
+         User().ToSeconds().Key(KeyBackspace).Click(IDOK),
          "20", true, 1, "[ScreenSaver.Vellomire]\r\nSeconds=\r\nPaint=1\r\n", "", "1"},
         {"paint 0 kept", paintOff.c_str(), PressOk, "7", false, 1, paintOff.c_str(), "7", "0"},
         {"paint 0 ticked", paintOff.c_str(),
-         [](HWND d) {
-             sim::ClickItem(d, IDC_PAINT);
-             PressOk(d);
-         },
+         User().Click(IDC_PAINT).Click(IDOK),
          "7", false, 1, "[ScreenSaver.Vellomire]\r\nSeconds=7\r\nPaint=1\r\n", "7", "1"},
         {"paint 1 cleared", defaults.c_str(),
-         [](HWND d) {
-             sim::ClickItem(d, IDC_PAINT);
-             PressOk(d);
-         },
+         User().Click(IDC_PAINT).Click(IDOK),
          "20", true, 1, "[ScreenSaver.Vellomire]\r\nSeconds=20\r\nPaint=0\r\n", "20", "0"},
         {"six digits shown whole, four stored", sixDigits.c_str(), PressOk, "123456", true, 1,
          "[ScreenSaver.Vellomire]\r\nSeconds=1234\r\nPaint=1\r\n", "1234", "1"},
         {"six digits, Cancel", sixDigits.c_str(), PressCancel, "123456", true, 0, sixDigits.c_str(),
          nullptr, nullptr},
         {"typed then Esc", paintOff.c_str(),
-         [](HWND d) {
-             FocusSeconds(d);
-             sim::TypeText("99");
-             sim::ClickItem(d, IDC_PAINT);
-             sim::KeyPress(VK_ESCAPE);
-         },
+         User().ToSeconds().Type("99").Click(IDC_PAINT).Key(VK_ESCAPE),
          "7", false, 0, paintOff.c_str(), nullptr, nullptr},
         {"Enter in the field is OK", paintOff.c_str(),
-         [](HWND d) {
-             FocusSeconds(d);
-             sim::TypeText("45");
-             sim::KeyPress(VK_RETURN);
-         },
+         User().ToSeconds().Type("45").Key(VK_RETURN),
          "7", false, 1, "[ScreenSaver.Vellomire]\r\nSeconds=45\r\nPaint=0\r\n", "45", "0"},
         {"Enter on the box is OK", nullptr,
-         [](HWND d) {
-             FocusSeconds(d);
-             sim::KeyPress(VK_TAB);
-             EXPECT_EQ(sim::FocusWindow(), sim::DialogItem(d, IDC_PAINT));
-             sim::KeyPress(VK_SPACE);
-             sim::KeyPress(VK_RETURN);
-         },
+         User().ToSeconds().Key(VK_TAB).FocusIs(IDC_PAINT).Key(VK_SPACE).Key(VK_RETURN),
          "20", true, 1, "[ScreenSaver.Vellomire]\r\nSeconds=20\r\nPaint=0\r\n", "20", "0"},
-        {"Enter at once", nullptr, [](HWND) { sim::KeyPress(VK_RETURN); }, "20", true, 1,
+        {"Enter at once", nullptr, User().Key(VK_RETURN), "20", true, 1,
          defaults.c_str(), "20", "1"},
     };
     for (const UserCase &c : cases) {
@@ -207,12 +217,7 @@ TEST(ConfigDialog, WhatTheUserDoesAndWhatIsStored)
 TEST(ConfigDialog, TheFieldHoldsMoreThanItStores)
 {
     std::string typed;
-    DialogRun run = RunDialog(nullptr, [&typed](HWND d) {
-        FocusSeconds(d);
-        sim::TypeText("12345");
-        typed = sim::ItemText(d, IDC_SECONDS);
-        PressOk(d);
-    });
+    DialogRun run = RunDialog(nullptr, User().ToSeconds().Type("12345").Read(IDC_SECONDS, &typed).Click(IDOK));
     EXPECT_EQ(typed, "12345");
     EXPECT_EQ(run.writes, Writes("1234", "1"));
 }
@@ -260,10 +265,7 @@ TEST(ConfigDialog, OtherContentOfTheFileIsKept)
          "[ScreenSaver.Vellomire]\r\nPaint=0\r\nSeconds=20\r\n[Other]\r\nx=1\r\n"},
     };
     for (const FileCase &c : cases) {
-        DialogRun run = RunDialog(&c.before, [](HWND d) {
-            sim::ClickItem(d, IDC_PAINT);
-            PressOk(d);
-        });
+        DialogRun run = RunDialog(&c.before, User().Click(IDC_PAINT).Click(IDOK));
         EXPECT_EQ(run.exitCode, 1) << c.name;
         EXPECT_EQ(run.file, c.after) << c.name;
     }
@@ -275,17 +277,12 @@ TEST(ConfigDialog, CancelLeavesTheFileAsItWas)
     const std::string stored =
         "\r\n\r\n; blank lines, spaces around '=' and LF-only lines\n[ScreenSaver.Vellomire]\n"
         "  Seconds = 7  \r\n\r\nPaint=0\r\n[x]\r\n";
-    const std::vector<std::pair<const char *, UserInput>> ways = {
+    const std::vector<std::pair<const char *, User>> ways = {
         {"Cancel", PressCancel},
-        {"Esc", [](HWND) { sim::KeyPress(VK_ESCAPE); }},
-        {"close box", [](HWND d) { sim::PressCloseBox(d); }},
+        {"Esc", User().Key(VK_ESCAPE)},
+        {"close box", User().CloseBox()},
         {"changes, then Cancel",
-         [](HWND d) {
-             sim::ClickItem(d, IDC_PAINT);
-             FocusSeconds(d);
-             sim::TypeText("3");
-             PressCancel(d);
-         }},
+         User().ToSeconds().Type("3").Click(IDC_PAINT).Click(IDCANCEL)},
     };
     for (const auto &way : ways) {
         DialogRun run = RunDialog(&stored, way.second);
@@ -315,48 +312,76 @@ TEST(ConfigDialog, OwnerByCommandLine)
     }
 }
 
+// Messages that the dialog procedure is asked about, and what it answers.
+struct Answer {
+    const char *name;
+    UINT message;
+    WPARAM wParam;
+    INT_PTR result;
+    bool ends;
+};
+
+const Answer Answers[] = {
+    {"a notification of the field", WM_COMMAND, FieldChanged, FALSE, false},
+    {"the box clicked", WM_COMMAND, IDC_PAINT, FALSE, false},
+    {"OK with a notification code", WM_COMMAND, OkWithCode, FALSE, false},
+    {"another message", WM_TIMER, 1, FALSE, false},
+    {"WM_CLOSE itself", WM_CLOSE, 0, FALSE, false},
+    {"Cancel", WM_COMMAND, IDCANCEL, TRUE, true},
+};
+const UINT AskNow = WM_APP + 1;
+std::vector<INT_PTR> AnswerResults;
+std::vector<int> AnswerEnds;
+
+// Stands between the dialog and ConfigDialogProc; once the dialog is up it
+// puts the questions to the procedure from inside the program.
+INT_PTR CALLBACK AskingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != AskNow) {
+        INT_PTR result = ConfigDialogProc(dialog, message, wParam, lParam);
+        if (message == WM_INITDIALOG)
+            PostMessageA(dialog, AskNow, 0, 0);
+        return result;
+    }
+    for (const Answer &a : Answers) {
+        size_t mark = vtest::LogMark();
+        AnswerResults.push_back(ConfigDialogProc(dialog, a.message, a.wParam, 0));
+        int endCalls = 0;
+        for (const std::string &call : vtest::CallsSince(mark))
+            endCalls += call == "EndDialog";
+        AnswerEnds.push_back(endCalls);
+    }
+    return TRUE;
+}
+
 // The procedure's answers: TRUE for what it handles, FALSE for the rest,
 // and IDOK / IDCANCEL only as whole wParam values.
 TEST(ConfigDialog, ProcedureAnswers)
 {
-    struct Answer {
-        const char *name;
-        UINT message;
-        WPARAM wParam;
-        INT_PTR result;
-        bool ends;
-    };
-    const Answer answers[] = {
-        {"a notification of the field", WM_COMMAND, FieldChanged, FALSE, false},
-        {"the box clicked", WM_COMMAND, IDC_PAINT, FALSE, false},
-        {"OK with a notification code", WM_COMMAND, OkWithCode, FALSE, false},
-        {"another message", WM_TIMER, 1, FALSE, false},
-        {"WM_CLOSE itself", WM_CLOSE, 0, FALSE, false},
-        {"Cancel", WM_COMMAND, IDCANCEL, TRUE, true},
-    };
-    std::vector<INT_PTR> results;
-    std::vector<int> ends;
+    AnswerResults.clear();
+    AnswerEnds.clear();
     vtest::StartWorld("");
-    sim::At(300, [&] {
-        HWND dialog = sim::ActiveDialog();
-        ASSERT_NE(dialog, nullptr);
-        for (const Answer &a : answers) {
-            size_t mark = vtest::LogMark();
-            results.push_back(ConfigDialogProc(dialog, a.message, a.wParam, 0));
-            int endCalls = 0;
-            for (const std::string &call : vtest::CallsSince(mark))
-                endCalls += call == "EndDialog";
-            ends.push_back(endCalls);
-        }
+    sim::At(5000, [] {
+        if (HWND dialog = sim::ActiveDialog())
+            sim::PressCloseBox(dialog);
     });
-    sim::ProcessResult result = vtest::RunProgram();
-    EXPECT_EQ(vtest::SignedExit(result), 0);
-    ASSERT_EQ(results.size(), sizeof answers / sizeof answers[0]);
-    for (size_t i = 0; i < results.size(); ++i) {
-        EXPECT_EQ(results[i], answers[i].result) << answers[i].name;
-        EXPECT_EQ(ends[i], answers[i].ends ? 1 : 0) << answers[i].name;
+    INT_PTR ended = -99;
+    BOOL prepared = FALSE;
+    sim::ProcessResult result = vtest::RunProgram([&] {
+        HostState.instance = sim::ProgramInstance();
+        prepared = PrepareConfigDialog(HostState.instance);
+        ended = DialogBoxParamA(HostState.instance, MAKEINTRESOURCEA(IDD_CONFIG), NULL, AskingProc, 0);
+        ExitProcess(0);
+    });
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(prepared, TRUE);
+    EXPECT_EQ(ended, 0) << "Cancel ends the dialog with 0";
+    EXPECT_LT(sim::Elapsed(), 5000u) << "the dialog ended by itself";
+    ASSERT_EQ(AnswerResults.size(), sizeof Answers / sizeof Answers[0]);
+    for (size_t i = 0; i < AnswerResults.size(); ++i) {
+        EXPECT_EQ(AnswerResults[i], Answers[i].result) << Answers[i].name;
+        EXPECT_EQ(AnswerEnds[i], Answers[i].ends ? 1 : 0) << Answers[i].name;
     }
-    EXPECT_EQ(PrepareConfigDialog(HostState.instance), TRUE);
 }
 
 // The dialog's start: the names loaded, the two reads with the dialog's
