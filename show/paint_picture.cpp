@@ -26,8 +26,11 @@ static void StartPicture(HWND hwnd, HDC windowDc, LONG width, LONG height)
         client.right = 0;
         client.bottom = 0;
     }
-    if (windowDc != NULL)
-        FillRect(windowDc, &client, (HBRUSH)GetStockObject(BLACK_BRUSH));
+    if (windowDc != NULL) {
+        HBRUSH black = (HBRUSH)GetStockObject(BLACK_BRUSH);
+        if (black != NULL)
+            FillRect(windowDc, &client, black);
+    }
     PaintState.originX = PlaceOnAxis(client.right, width);
     PaintState.originY = PlaceOnAxis(client.bottom, height);
     PaintState.step = 0;

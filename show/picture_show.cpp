@@ -75,8 +75,11 @@ static void ShowTick(HWND hwnd)
 static void BlackenBackground(HWND hwnd, HDC dc)
 {
     RECT client;
-    if (GetClientRect(hwnd, &client))
-        FillRect(dc, &client, (HBRUSH)GetStockObject(BLACK_BRUSH));
+    if (!GetClientRect(hwnd, &client))
+        return;
+    HBRUSH black = (HBRUSH)GetStockObject(BLACK_BRUSH);
+    if (black != NULL)
+        FillRect(dc, &client, black);
 }
 
 LRESULT CALLBACK PictureShowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
