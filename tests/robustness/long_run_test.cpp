@@ -97,8 +97,9 @@ uint64_t RunOne(std::mt19937 &random, Totals *totals, const std::string &name)
     uint64_t pictures = uint64_t(sim::CallCount("wsprintfA"));
     EXPECT_TRUE(run.result.exited) << name << ": " << run.result.hangReason;
     EXPECT_EQ(vtest::SignedExit(run.result), 0) << name;
-    EXPECT_TRUE(run.atExit == sim::LiveCounts()) << name << ": something alive at exit";
-    EXPECT_TRUE(run.after == sim::LiveCounts()) << name;
+    EXPECT_TRUE(run.atExit == vrobust::ClassOnly())
+        << name << ": at exit " << vrobust::Describe(run.atExit);
+    EXPECT_TRUE(run.after == sim::LiveCounts()) << name << ": " << vrobust::Describe(run.after);
     EXPECT_TRUE(run.misuse.empty()) << name << ": " << run.misuse.front();
     EXPECT_EQ(run.iniAfter, run.iniBefore) << name;
     EXPECT_GT(pictures, 0u) << name;

@@ -55,8 +55,9 @@ TEST(PreviewFromOutside, EndedAtAnyMomentThenANewPreviewStartsCleanly)
             EXPECT_EQ(vtest::SignedExit(run.result), 0) << name;
             ASSERT_NE(preview, nullptr) << name;
             EXPECT_TRUE(run.exitSeen) << name;
-            EXPECT_TRUE(run.atExit == sim::LiveCounts()) << name << ": something alive at exit";
-            EXPECT_TRUE(run.after == sim::LiveCounts()) << name;
+            EXPECT_TRUE(run.atExit == vrobust::ClassOnly())
+                << name << ": at exit " << vrobust::Describe(run.atExit);
+            EXPECT_TRUE(run.after == sim::LiveCounts()) << name << ": " << vrobust::Describe(run.after);
             EXPECT_TRUE(run.profileWrites.empty()) << name;
             EXPECT_EQ(run.iniAfter, run.iniBefore) << name;
             EXPECT_TRUE(run.misuse.empty()) << name << ": " << run.misuse.front();

@@ -48,6 +48,24 @@ std::string HandleNumber(HWND hwnd)
     return std::to_string((unsigned long)(uintptr_t)hwnd);
 }
 
+std::string Describe(const sim::LiveCounts &live)
+{
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%d windows, %d classes, %d timers, %d window DCs, %d memory DCs, %d bitmaps, "
+                  "%d brushes, %d libraries, %d registry keys",
+                  live.windows, live.classes, live.timers, live.windowDcs, live.memoryDcs,
+                  live.bitmaps, live.brushes, live.libraries, live.registryKeys);
+    return text;
+}
+
+sim::LiveCounts ClassOnly()
+{
+    sim::LiveCounts live;
+    live.classes = 1;
+    return live;
+}
+
 void CountFaultRuns(uint64_t runs)
 {
     TotalFaultRuns += runs;

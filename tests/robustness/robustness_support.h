@@ -43,6 +43,13 @@ struct FaultRun {
 
 FaultRun Run(const World &world);
 
+// The counts as text, for failure messages.
+std::string Describe(const sim::LiveCounts &live);
+// What is alive at ExitProcess after a run that made its window and ended
+// normally: the window class, which the process keeps registered until the
+// system ends it, and nothing else.
+sim::LiveCounts ClassOnly();
+
 // The handle number that stands for PARENT on the command line.
 std::string HandleNumber(HWND hwnd);
 
