@@ -752,17 +752,19 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourc
     // client area); what lies outside it is not copied at all.
     RECT wanted{sourceX + src.originX, sourceY + src.originY, sourceX + src.originX + width,
                 sourceY + src.originY + height};
+    // A window's extent is its client area, whether or not all of it can be
+    // seen; only its visible part is read.
     RECT extent = src.clip;
     if (from->kind == DcKind::Window) {
         WindowGeometry g{};
         if (from->hwnd != nullptr && !from->windowGone && GetWindowGeometry(from->hwnd, &g))
-            extent = Intersect(extent, RECT{g.clientLeft, g.clientTop, g.clientLeft + g.clientWidth,
-                                            g.clientTop + g.clientHeight});
+            extent = RECT{g.clientLeft, g.clientTop, g.clientLeft + g.clientWidth, g.clientTop + g.clientHeight};
     }
-    RECT readable = Intersect(wanted, extent);
+    RECT inside = Intersect(wanted, extent);
+    RECT readable = Intersect(inside, src.clip);
     if (width > 0 && height > 0 &&
-        (readable.left != wanted.left || readable.top != wanted.top || readable.right != wanted.right ||
-         readable.bottom != wanted.bottom)) {
+        (inside.left != wanted.left || inside.top != wanted.top || inside.right != wanted.right ||
+         inside.bottom != wanted.bottom)) {
         RecordMisuse(Format("BitBlt read outside source: %s rect {%d, %d, %d, %d} of %dx%d",
                             Name(source).c_str(), sourceX, sourceY, sourceX + width, sourceY + height,
                             int(extent.right - extent.left), int(extent.bottom - extent.top)));
