@@ -244,7 +244,7 @@ std::string MessageName(UINT message) {
         {BM_SETCHECK, "BM_SETCHECK"}, {core::kBmSetState, "BM_SETSTATE"},
         {core::kBmClick, "BM_CLICK"}, {EM_LIMITTEXT, "EM_LIMITTEXT"},
         {core::kEmSetSel, "EM_SETSEL"}, {core::kEmGetSel, "EM_GETSEL"},
-        {DM_GETDEFID, "DM_GETDEFID"}, {core::kDmSetDefId, "DM_SETDEFID"}, {WM_APP, "WM_APP"},
+        {WM_APP, "WM_APP"}, {0x00A1, "WM_NCLBUTTONDOWN"},
     };
     auto it = names.find(message);
     if (it != names.end()) return it->second;

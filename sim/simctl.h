@@ -92,6 +92,9 @@ HWND Deactivate();
 // A top-level window of another process (the Display control panel, say)
 // with the given client size; it answers every message with DefWindowProcA.
 HWND CreateOutsideWindow(const std::string &title, int clientWidth, int clientHeight);
+// The same with a class name of its own (the other forms use "#32770").
+HWND CreateOutsideWindow(const std::string &title, int clientWidth, int clientHeight,
+                         const std::string &className);
 // The same with a class of the test's choosing (registered for the other
 // process on first use), e.g. a saver window of another program.
 HWND CreateOutsideWindowOfClass(const std::string &className, const std::string &title,

@@ -747,6 +747,11 @@ HWND CreateOutsideWindowOfClass(const std::string &className, const std::string 
     return w->hwnd;
 }
 
+HWND CreateOutsideWindow(const std::string &title, int clientWidth, int clientHeight,
+                         const std::string &className) {
+    return CreateOutsideWindowOfClass(className, title, clientWidth, clientHeight);
+}
+
 HWND CreateOutsideWindow(const std::string &title, int clientWidth, int clientHeight) {
     return CreateOutsideWindowOfClass("#32770", title, clientWidth, clientHeight);
 }
