@@ -103,7 +103,9 @@ bool RunDueActions() {
     while (!s.actions.empty() && s.actions.begin()->first <= s.elapsed) {
         std::function<void()> action = std::move(s.actions.begin()->second);
         s.actions.erase(s.actions.begin());
-        detail::InternalScope internal;
+        // A test's action may call the program's procedures directly; what
+        // they call is logged like any call of the program.
+        detail::ProgramScope program;
         action();
         ran = true;
     }
