@@ -18,6 +18,7 @@ PACKAGES=(
   xauth
   xdotool
   imagemagick
+  fonts-dejavu-core
   python3
   python3-pefile
   python3-numpy
