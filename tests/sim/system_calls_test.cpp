@@ -172,6 +172,31 @@ TEST(SystemClock, CalendarTimeAndTimeZone) {
     EXPECT_EQ(-120, zone.Bias);
 }
 
+TEST(SystemClock, FollowsTheVirtualClock) {
+    sim::Config config;
+    config.calendarSeconds = 86400 - 1;  // 1970-01-01 23:59:59 UTC
+    sim::Reset(config);
+    SYSTEMTIME before{}, after{};
+    FILETIME start{}, end{};
+    sim::RunProcess([&] {
+        GetSystemTime(&before);
+        GetSystemTimeAsFileTime(&start);
+        Sleep(1250);
+        GetSystemTime(&after);
+        GetSystemTimeAsFileTime(&end);
+    });
+    EXPECT_EQ(1, before.wDay);
+    EXPECT_EQ(59, before.wSecond);
+    EXPECT_EQ(2, after.wDay);
+    EXPECT_EQ(0, after.wHour);
+    EXPECT_EQ(0, after.wSecond);
+    EXPECT_EQ(250, after.wMilliseconds);
+    EXPECT_EQ(5, after.wDayOfWeek);  // a Friday
+    uint64_t t0 = uint64_t(start.dwHighDateTime) << 32 | start.dwLowDateTime;
+    uint64_t t1 = uint64_t(end.dwHighDateTime) << 32 | end.dwLowDateTime;
+    EXPECT_EQ(12500000u, t1 - t0);  // 1.25 s in 100 ns units
+}
+
 TEST(SystemClock, LocalTimeCrossesMidnightBackwards) {
     sim::Config config;
     config.calendarSeconds = 0;  // 1970-01-01 00:00:00 UTC, a Thursday
