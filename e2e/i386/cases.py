@@ -19,6 +19,7 @@ SECTION = b"[ScreenSaver.Vellomire]"
 DESKTOP = r"HKCU\Control Panel\Desktop"
 WIN98_KEYS = dict(program="vellomire.scr")
 ACCESS_VIOLATION = 0xC0000005
+AEDEBUG = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
 
 
 @dataclass
@@ -315,6 +316,9 @@ def case_win98_change_password(s, kit):
 def case_win98_verifier_fault(s, kit):
     """A verifier that faults ends the saver through the guard, with the
     exception code as exit code, and no hang."""
+    # No debugger: a crash is handed back to the program's own handlers.
+    s.reg_add(AEDEBUG, "Debugger", r"C:\no-such-debugger.exe")
+    s.reg_add(AEDEBUG, "Auto", "1")
     s.write_control_ini(ini(Seconds=60, Paint=0))
     d = s.stage("fault", {"vellomire.scr": kit.saver, "PASSWORD.CPL": kit.verifier_fault})
     with Win98(s):
