@@ -848,8 +848,6 @@ void CheckPicture(const std::string &name, const PictureRun &picture, int width,
 const uint64_t LongestPaint = 150 * 40 + 1100;
 
 const int Heights[] = {270, 295, 301, 305};
-// Index of a picture of each height: MAP2, MAP8, MAP1, MAP6.
-const int PictureOfHeight[] = {1, 7, 0, 5};
 // Calls per picture by height and pattern, from the wipe's table.
 const int CallsByHeight[4][PATTERN_COUNT] = {
     {90, 90, 150, 150, 75, 75, 45, 45},
@@ -857,27 +855,36 @@ const int CallsByHeight[4][PATTERN_COUNT] = {
     {101, 101, 150, 150, 75, 75, 50, 50},
     {102, 102, 150, 150, 75, 75, 51, 51},
 };
+// The row of that table for each of MAP1 to MAP11, by its height.
+const int HeightRowOfPicture[PICTURE_COUNT] = {2, 0, 2, 2, 2, 3, 3, 1, 2, 2, 2};
 
-// Every pattern on a picture of every height of the set, full screen at
-// 800 x 600: calls per picture held against the table, 40 ms apart.
+// Every pattern on each of the eleven pictures, full screen at 800 x 600:
+// calls per picture held against the table, 40 ms apart, the window right
+// after the first call and when the picture is complete.
 TEST(Wipe, CallsPerPictureOfTheSet)
 {
-    for (int h = 0; h < 4; ++h) {
+    for (int picture = 0; picture < PICTURE_COUNT; ++picture) {
+        int row = HeightRowOfPicture[picture];
+        std::string bitmap = "map" + std::to_string(picture + 1);
+        sim::Reset();
+        sim::Image image = sim::ResourceBitmap(bitmap);
+        ASSERT_EQ(image.width, 450) << bitmap;
+        ASSERT_EQ(image.height, Heights[row]) << bitmap;
         for (int pattern = 0; pattern < PATTERN_COUNT; ++pattern) {
             RunSetup setup;
-            setup.seed = SeedFor(pattern, PictureOfHeight[h]);
+            setup.seed = SeedFor(pattern, picture);
             setup.checks = PixelChecks::FirstTickAndCompletion;
             setup.runMs = LongestPaint;
-            std::string name = std::string(PatternNames[pattern]) + " on height " +
-                               std::to_string(Heights[h]) + " (seed " + std::to_string(setup.seed) + ")";
+            std::string name = std::string(PatternNames[pattern]) + " on " + bitmap + " (seed " +
+                               std::to_string(setup.seed) + ")";
             WholeRun run = RunShow(setup);
             EXPECT_EQ(run.exitCode, 0) << name;
             ASSERT_FALSE(run.pictures.empty()) << name;
             const PictureRun &first = run.pictures[0];
-            EXPECT_EQ(first.name, "map" + std::to_string(PictureOfHeight[h] + 1)) << name;
+            EXPECT_EQ(first.name, bitmap) << name;
             EXPECT_EQ(first.pattern, pattern) << name;
-            EXPECT_EQ(int(first.ticks.size()), CallsByHeight[h][pattern]) << name;
-            CheckPicture(name, first, 450, Heights[h], true);
+            EXPECT_EQ(int(first.ticks.size()), CallsByHeight[row][pattern]) << name;
+            CheckPicture(name, first, 450, Heights[row], true);
             for (const std::string &fault : run.pixelFaults)
                 ADD_FAILURE() << name << ": " << fault;
             EXPECT_GE(run.snapshotsChecked, 3) << name;
