@@ -37,10 +37,11 @@ bool Alive(HWND hwnd)
 void ScheduleEnd(HWND parent)
 {
     sim::At(1000, [parent] {
-        if (sim::ActiveDialog() != nullptr)
+        if (sim::ActiveDialog() != nullptr) {
             sim::KeyPress(VK_ESCAPE);
-        else
-            sim::KeyPress('A');
+            return;
+        }
+        sim::KeyPress('A');
         if (parent != nullptr && Alive(parent))
             sim::DestroyFromOutside(parent);
     });
@@ -66,7 +67,7 @@ struct Outcome {
 
 // Runs a full command line; PARENT in it stands for a live outside window
 // and FOREGROUND-less runs have an outside window in the foreground.
-Outcome Run(std::string commandLine, bool win95 = false, HWND *parentOut = nullptr)
+Outcome RunLine(std::string commandLine, bool win95 = false, HWND *parentOut = nullptr)
 {
     sim::Config config;
     config.win95Family = win95;
@@ -98,7 +99,7 @@ struct TailCase {
 void CheckTable(const TailCase *cases, size_t count, bool win95)
 {
     for (size_t i = 0; i < count; ++i) {
-        Outcome outcome = Run(cases[i].commandLine, win95);
+        Outcome outcome = RunLine(cases[i].commandLine, win95);
         EXPECT_EQ(ModeName(outcome.mode), std::string(ModeName(cases[i].mode)))
             << "command line: [" << cases[i].commandLine << "]";
         EXPECT_EQ(outcome.exitCode, cases[i].exitCode)
@@ -319,7 +320,7 @@ TEST(CommandLine, OddCommandLinesNeverCrash)
     const std::string lines[] = {"\"", "\"\"", "\" /s", huge, "vellomire.scr " + huge,
                                  manyDigits, controls, "vellomire.scr \x7F", "vellomire.scr \xFF"};
     for (const std::string &line : lines) {
-        Outcome outcome = Run(line);
+        Outcome outcome = RunLine(line);
         EXPECT_TRUE(outcome.exitCode == 0 || outcome.exitCode == -1) << line.substr(0, 40);
     }
 }
