@@ -5,6 +5,7 @@
 #include "core.h"
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -113,7 +114,12 @@ std::string Name(HWND hwnd) {
 std::string Quote(LPCSTR text) {
     if (text == nullptr) return "null";
     if (IS_INTRESOURCE(text)) return "#" + std::to_string(unsigned(reinterpret_cast<uintptr_t>(text)));
-    return "\"" + std::string(text) + "\"";
+    // Long texts are cut in the log, so a call that walks a long command line
+    // one character at a time does not copy it over and over.
+    const size_t shown = 160;
+    size_t length = strnlen(text, shown + 1);
+    if (length > shown) return "\"" + std::string(text, shown) + "\"...";
+    return "\"" + std::string(text, length) + "\"";
 }
 
 std::string Format(const char *format, ...) {
