@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     sim::Config config;
     config.win95Family = true;
     config.logging = false;
+    config.windowsDir = vfuzz::WindowsFolder();
     sim::Reset(config);
     sim::SetRegistryValue("Control Panel\\Desktop", "ScreenSaveUsePassword", type, bytes);
     sim::FakeModule verifier;

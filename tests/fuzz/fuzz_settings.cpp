@@ -39,11 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     sim::Config config;
     config.win95Family = win95;
-    config.screenWidth = 64;
-    config.screenHeight = 48;
+    config.screenWidth = 640;
+    config.screenHeight = 480;
     config.maxVirtualMs = 30000;
     config.maxMessages = 200000;
     config.logging = false;
+    config.windowsDir = vfuzz::WindowsFolder();
     config.commandLine = dialog ? "vellomire.scr /c" : "vellomire.scr /s";
     sim::Reset(config);
     sim::WriteWindowsFile("control.ini", file);

@@ -8,6 +8,7 @@
 #include "simctl.h"
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <cstdlib>
 #include <string>
 
@@ -23,6 +24,20 @@ inline void Require(bool holds, const std::string &what)
 {
     if (!holds)
         Broken(what);
+}
+
+// A Windows folder of the fuzzer's own, the same for every input (no
+// temporary folder per input), emptied of control.ini before each run.
+inline std::string WindowsFolder()
+{
+    static const std::string folder = [] {
+        const char *given = std::getenv("VELLOMIRE_FUZZ_WINDOWS");
+        std::string path = given && *given ? given : "/tmp/vellomire-fuzz-windows";
+        mkdir(path.c_str(), 0755);
+        return path;
+    }();
+    std::remove((folder + "/control.ini").c_str());
+    return folder;
 }
 
 // The run ended by itself, without a crash or a hang, without misuse, and

@@ -24,16 +24,38 @@ instrument=(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=un
 # The simulation, the product and the process support, compiled once each.
 sources=("$root"/sim/*.cpp "$root"/host/*.cpp "$root"/show/*.cpp "$root/tests/support/saver_process.cpp")
 objects=()
+stale=()
+headers_newer() {
+  [ -n "$(find "$root/sim" "$root/host" "$root/show" "$root/platform" "$root/resources" \
+           "$root/tests/support" -name '*.h' -newer "$1" -print -quit)" ]
+}
 for src in "${sources[@]}"; do
   rel=${src#"$root"/}
   obj="$out/obj/${rel//\//_}.o"
-  if [ ! -f "$obj" ] || [ "$src" -nt "$obj" ] || \
-     [ -n "$(find "$root/sim" "$root/host" "$root/show" "$root/platform" "$root/resources" \
-              -name '*.h' -newer "$obj" -print -quit)" ]; then
-    "$cxx" "${common[@]}" "${instrument[@]}" "${includes[@]}" -c "$src" -o "$obj"
+  if [ ! -f "$obj" ] || [ "$src" -nt "$obj" ] || headers_newer "$obj"; then
+    stale+=("$src" "$obj")
   fi
   objects+=("$obj")
 done
+# Two compilers at a time.
+compile_failed=0
+running=0
+for ((i = 0; i < ${#stale[@]}; i += 2)); do
+  "$cxx" "${common[@]}" "${instrument[@]}" "${includes[@]}" -c "${stale[i]}" -o "${stale[i+1]}" &
+  running=$((running + 1))
+  if [ "$running" -ge 2 ]; then
+    wait -n || compile_failed=1
+    running=$((running - 1))
+  fi
+done
+while [ "$running" -gt 0 ]; do
+  wait -n || compile_failed=1
+  running=$((running - 1))
+done
+if [ "$compile_failed" -ne 0 ]; then
+  echo "run-fuzzers: compiling the sources failed" >&2
+  exit 1
+fi
 
 status=0
 for target_src in "$root"/tests/fuzz/fuzz_*.cpp; do
@@ -45,7 +67,9 @@ for target_src in "$root"/tests/fuzz/fuzz_*.cpp; do
   mkdir -p "$work" "$corpus"
   log="$out/$target.log"
   echo "== $target: $seconds s"
+  mkdir -p "$out/windows-$target"
   if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+     VELLOMIRE_FUZZ_WINDOWS="$out/windows-$target" \
      "$out/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
        -print_final_stats=1 -artifact_prefix="$out/$target-" "$work" "$corpus" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
