@@ -228,8 +228,9 @@ const int NoHold = 0;   // no second picture within the run
 
 // A stored control.ini as the profile functions read it (Wine's rules:
 // blanks around the value trimmed, one pair of quotes removed, at most 29
-// characters taken, then an optional sign and the digits up to the first
-// other character, modulo 2^32; an empty value is the default).
+// characters taken, an empty value is the default; then an optional sign,
+// a prefix 0x, 0o or 0b for base 16, 8 or 2, and the digits up to the
+// first other character, modulo 2^32).
 struct OddCase {
     const char *name;
     std::string file;          // control.ini; "-" for no file at all
@@ -270,9 +271,17 @@ const std::vector<OddCase> &OddCases()
         {"a hundred digits", WithSection("Seconds=" + std::string(100, '1') + "\r\nPaint=0\r\n"),
          1729917383, 0, NoHold, "1729917383", false, "1729", "0"},
         {"not a number", WithSection("Seconds=abc\r\nPaint=xyz\r\n"), 0, 0, 1, "0", false, "0", "0"},
-        {"digits then letters", WithSection("Seconds=4abc\r\nPaint=0x1\r\n"), 4, 0, 4, "4", false, "4",
+        {"digits then letters", WithSection("Seconds=4abc\r\nPaint=0abc\r\n"), 4, 0, 4, "4", false, "4",
          "0"},
-        {"hexadecimal", WithSection("Seconds=0x10\r\nPaint=0\r\n"), 0, 0, 1, "0", false, "0", "0"},
+        {"hexadecimal", WithSection("Seconds=0x10\r\nPaint=0x0\r\n"), 16, 0, 16, "16", false, "16", "0"},
+        {"hexadecimal paint", WithSection("Seconds=2\r\nPaint=0x1\r\n"), 2, 1, 2, "2", true, "2", "1"},
+        {"upper-case X", WithSection("Seconds=0X1F\r\nPaint=0X1\r\n"), 0, 0, 1, "0", false, "0", "0"},
+        {"octal and binary", WithSection("Seconds=0o17\r\nPaint=0b0\r\n"), 15, 0, 15, "15", false, "15",
+         "0"},
+        {"leading zero is not octal", WithSection("Seconds=010\r\nPaint=00\r\n"), 10, 0, 10, "10", false,
+         "10", "0"},
+        {"negative hexadecimal", WithSection("Seconds=-0x10\r\nPaint=0\r\n"), -16, 0, 1, "-16", false,
+         "-16", "0"},
         {"spaces around", WithSection("  Seconds  =  3  \r\n\tPaint\t=\t0\t\r\n"), 3, 0, 3, "3", false,
          "3", "0"},
         {"space inside", WithSection("Seconds=1 2\r\nPaint=0 1\r\n"), 1, 0, 1, "1", false, "1", "0"},
@@ -306,7 +315,7 @@ TEST(Settings, WhatTheShowMakesOfStoredValues)
     for (const OddCase &c : OddCases()) {
         // Long enough for a progressive first picture (75 calls), its hold
         // and the start of the next.
-        uint64_t runMs = 3000 + uint64_t(c.hold == NoHold ? 12 : c.hold) * 1000 + 500;
+        uint64_t runMs = 3000 + uint64_t(c.hold == NoHold ? 17 : c.hold) * 1000 + 500;
         ShowOutcome show = RunShow(c.file == "-" ? nullptr : &c.file, runMs);
         EXPECT_TRUE(show.exited) << c.name;
         EXPECT_FALSE(show.crashed) << c.name;
