@@ -23,11 +23,13 @@
 #include "sim_internal.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,9 +54,14 @@ struct Profile {
     std::vector<ProfileSection> sections;  // sections[0] is the nameless one
 };
 
+void RemoveTree(const std::string &path);
+
 struct ProfileWorld {
     std::string windowsDir;
-    std::string temporaryDir;  // made by Reset; removed by the next one
+    std::string temporaryDir;  // made by Reset; removed by the next one, or at exit
+    ~ProfileWorld() {
+        if (!temporaryDir.empty()) RemoveTree(temporaryDir);
+    }
 };
 
 ProfileWorld &World() {
@@ -225,11 +232,21 @@ void RemoveTree(const std::string &path) {
     rmdir(path.c_str());
 }
 
-struct TemporaryCleanup {
-    ~TemporaryCleanup() {
-        if (!World().temporaryDir.empty()) RemoveTree(World().temporaryDir);
+// Removes the Windows folders of simulated worlds whose process is gone.
+void RemoveAbandonedFolders(const std::string &parent) {
+    const std::string prefix = "vellomire-windows-";
+    DIR *d = opendir(parent.c_str());
+    if (d == nullptr) return;
+    std::vector<std::string> abandoned;
+    while (dirent *entry = readdir(d)) {
+        std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+        if (pid > 0 && kill(pid_t(pid), 0) != 0 && errno == ESRCH) abandoned.push_back(parent + "/" + name);
     }
-};
+    closedir(d);
+    for (const std::string &path : abandoned) RemoveTree(path);
+}
 
 // Copies text into a caller's buffer of size characters the way Wine's
 // lstrcpyn does (at most size - 1 characters and a zero); returns the count.
@@ -333,7 +350,6 @@ UINT WineStringToInteger(const char *p) {
 }  // namespace
 
 void ResetProfiles() {
-    static TemporaryCleanup cleanup;
     ProfileWorld &w = World();
     if (!w.temporaryDir.empty()) {
         RemoveTree(w.temporaryDir);
@@ -346,7 +362,15 @@ void ResetProfiles() {
         return;
     }
     const char *tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vellomire-windows-XXXXXX";
+    std::string parent = tmp && *tmp ? tmp : "/tmp";
+    static bool swept = false;
+    if (!swept) {
+        RemoveAbandonedFolders(parent);
+        swept = true;
+    }
+    // The process id in the name lets a later process remove the folder
+    // of one that was killed before it could.
+    std::string pattern = parent + "/vellomire-windows-" + std::to_string(getpid()) + "-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back(0);
     if (mkdtemp(name.data()) != nullptr) {

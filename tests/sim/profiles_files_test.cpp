@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -283,6 +285,38 @@ TEST_F(Profiles, WindowsDirectoryIsAFreshFolderPerReset) {
     EXPECT_EQ(second, std::string(buffer));
     EXPECT_EQ(second.size(), size_t(length));
     EXPECT_EQ(UINT(second.size() + 1), GetWindowsDirectoryA(buffer, 3));
+}
+
+// Run as a process of its own by the next test.
+TEST(ProfileFolders, FirstResetOfAProcess) {
+    sim::Reset();
+    EXPECT_FALSE(sim::WindowsDirectory().empty());
+}
+
+TEST(ProfileFolders, FoldersOfEndedProcessesAreRemovedByTheNextProcess) {
+    // A process that has ended: its id is free until it is reused.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(0);
+    ASSERT_EQ(child, waitpid(child, nullptr, 0));
+    const char *tmp = std::getenv("TMPDIR");
+    std::string parent = tmp && *tmp ? tmp : "/tmp";
+    std::string abandoned = parent + "/vellomire-windows-" + std::to_string(child) + "-test";
+    std::string living = parent + "/vellomire-windows-" + std::to_string(getpid()) + "-test";
+    ASSERT_EQ(0, mkdir(abandoned.c_str(), 0755));
+    ASSERT_EQ(0, mkdir(living.c_str(), 0755));
+    std::FILE *f = std::fopen((abandoned + "/control.ini").c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    std::fclose(f);
+    std::string command = "'/proc/" + std::to_string(getpid()) +
+                          "/exe' --gtest_filter=ProfileFolders.FirstResetOfAProcess > /dev/null 2>&1";
+    EXPECT_EQ(0, std::system(command.c_str()));
+    struct stat st {};
+    EXPECT_NE(0, stat(abandoned.c_str(), &st)) << "the ended process's folder is gone";
+    EXPECT_EQ(0, stat(living.c_str(), &st)) << "a running process's folder stays";
+    rmdir(living.c_str());
+    std::remove((abandoned + "/control.ini").c_str());
+    rmdir(abandoned.c_str());
 }
 
 TEST_F(Profiles, ConfiguredWindowsDirectoryIsUsedAndKept) {
