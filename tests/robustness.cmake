@@ -35,6 +35,12 @@ if(VALGRIND AND TARGET vellomire-sim)
     COMMAND ${VALGRIND} --error-exitcode=1 --leak-check=full
             $<TARGET_FILE:vellomire-sim> --for 20000 -- /s)
   set_tests_properties(robustness.valgrind_runner PROPERTIES TIMEOUT 900 LABELS robustness)
+  # A preview on the Windows 95 family, moved over by the mouse.
+  add_test(NAME robustness.valgrind_runner_preview
+    COMMAND ${VALGRIND} --error-exitcode=1 --leak-check=full
+            $<TARGET_FILE:vellomire-sim> --family 95 --parent 152x112 --at 3000:move:10,10
+            --for 10000 -- /p PARENT)
+  set_tests_properties(robustness.valgrind_runner_preview PROPERTIES TIMEOUT 900 LABELS robustness)
 endif()
 
 # The product tests again with AddressSanitizer and UndefinedBehaviorSanitizer,
