@@ -372,6 +372,32 @@ TEST(Settings, CancelKeepsAnyFileByteForByte)
     }
 }
 
+// A control.ini saved with a byte order mark, as UTF-16 (little-endian) or
+// as UTF-8: Wine 8's profile functions read both as text (measured with
+// GetPrivateProfileIntA under wine64: Seconds 3, Paint 0 from either).
+TEST(Settings, FileWithByteOrderMarkIsReadAsText)
+{
+    const std::string text = "[ScreenSaver.Vellomire]\r\nSeconds=3\r\nPaint=0\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char c : text) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    const std::pair<const char *, std::string> files[] = {
+        {"UTF-16LE", utf16},
+        {"UTF-8", "\xEF\xBB\xBF" + text},
+    };
+    for (const auto &file : files) {
+        ShowOutcome show = RunShow(&file.second, 3000);
+        EXPECT_EQ(show.seconds, 3) << file.first;
+        EXPECT_EQ(show.paint, 0) << file.first;
+        DialogOutcome dialog = RunDialog(&file.second, User().Click(IDCANCEL));
+        EXPECT_EQ(dialog.text, "3") << file.first;
+        EXPECT_FALSE(dialog.checked) << file.first;
+        EXPECT_EQ(dialog.fileAfter, file.second) << file.first;
+    }
+}
+
 // ---------------------------------------------------------------- failing writes
 
 // Restores a folder's permission bits when the test is done with it.

@@ -190,7 +190,7 @@ uint32_t SeedFor(int pattern, int pictureIndex = -1)
     }
 }
 
-// Calls a picture of this size takes, as the wipe's table gives them.
+// Calls a picture of this size takes: three steps a call, at least one call.
 int ExpectedCalls(int pattern, int width, int height)
 {
     auto up = [](int n) { return n <= 0 ? 1 : (n + 2) / 3; };
@@ -848,7 +848,7 @@ void CheckPicture(const std::string &name, const PictureRun &picture, int width,
 const uint64_t LongestPaint = 150 * 40 + 1100;
 
 const int Heights[] = {270, 295, 301, 305};
-// Calls per picture by height and pattern, from the wipe's table.
+// Calls per picture of the set, by height and pattern.
 const int CallsByHeight[4][PATTERN_COUNT] = {
     {90, 90, 150, 150, 75, 75, 45, 45},
     {99, 99, 150, 150, 75, 75, 49, 49},
