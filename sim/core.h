@@ -149,6 +149,8 @@ LRESULT Deliver(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
 LRESULT DefWindowProcInternal(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 bool PostInternal(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 void PostInput(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Input for whichever window has the focus when the program retrieves it.
+void PostFocusInput(UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitInternal(int code);
 // Waits for a message as GetMessageA does (the clock runs); false for WM_QUIT.
 bool GetMessageInternal(MSG *msg, HWND filter, UINT min, UINT max);

@@ -130,26 +130,18 @@ void PostMouse(UINT message) {
     PostInput(hwnd, message, MouseKeys(), ClientPoint(hwnd, State().cursor));
 }
 
-// Where keys go: the focus window; with no focus, the active window gets
-// them as system keys; another application in front takes them itself.
+// A key for the focus window (routed when the program retrieves it).
 void PostKey(int vk, bool down) {
     InputState &s = State();
     bool wasDown = s.asyncDown[vk & 0xFF];
     s.asyncDown[vk & 0xFF] = down;
     bool alt = s.asyncDown[kVkMenu];
-    HWND target = FocusWindowInternal();
     bool system = alt || vk == kVkMenu;
-    if (!target) {
-        target = ActiveWindow();
-        system = true;
-    }
-    if (!target) target = Foreground();
-    if (!target) return;
     LPARAM lParam = 1 | (LPARAM(ScanCode(vk)) << 16) | (alt ? (LPARAM(1) << 29) : 0);
     if (down && wasDown) lParam |= LPARAM(1) << 30;
     if (!down) lParam |= (LPARAM(1) << 30) | LPARAM(uint32_t(1u << 31));
     UINT message = down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
-    PostInput(target, message, WPARAM(vk), lParam);
+    PostFocusInput(message, WPARAM(vk), lParam);
 }
 
 }  // namespace
@@ -243,7 +235,7 @@ void TypeText(const std::string &text) {
         bool shift;
         if (!KeyForCharacter(c, &vk, &shift)) {
             // No key types it: the character alone, as an input method sends it.
-            if (HWND focus = FocusWindowInternal()) PostInput(focus, WM_CHAR, WPARAM(uint8_t(c)), 1);
+            PostFocusInput(WM_CHAR, WPARAM(uint8_t(c)), 1);
             continue;
         }
         bool pressShift = shift && !State().asyncDown[VK_SHIFT];
@@ -310,13 +302,10 @@ void DoubleClick(int button) {
 }
 
 void Wheel(int delta) {
-    HWND target = FocusWindowInternal();
-    if (!target) target = ActiveWindow();
-    if (!target) return;
     POINT p = State().cursor;
     WORD keys = WORD(MouseKeys());
     WORD amount = WORD(uint16_t(int16_t(delta)));
-    PostInput(target, WM_MOUSEWHEEL, WPARAM(DWORD(keys) | (DWORD(amount) << 16)), MAKELPARAM(p.x, p.y));
+    PostFocusInput(WM_MOUSEWHEEL, WPARAM(DWORD(keys) | (DWORD(amount) << 16)), MAKELPARAM(p.x, p.y));
 }
 
 void SetCursorPosition(int x, int y) {

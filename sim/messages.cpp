@@ -22,9 +22,16 @@
 namespace sim::core {
 namespace {
 
+// Input waits in the system's queue; keys (and the wheel) find their window,
+// the one with the focus, only when the program retrieves them.
+struct Input {
+    MSG msg;
+    bool toFocus;
+};
+
 struct QueueState {
     std::deque<MSG> posted;
-    std::deque<MSG> input;
+    std::deque<Input> input;
     bool quit = false;
     int quitCode = 0;
     uint64_t retrieved = 0;
@@ -56,6 +63,45 @@ MSG MakeMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     msg.time = TickCount();
     msg.pt = CursorPos();
     return msg;
+}
+
+// Gives a key its window: the focus; with no focus the active window gets
+// it as a system key; with neither, the application in front takes it.
+bool Route(Input &input) {
+    if (!input.toFocus) return true;
+    UINT &m = input.msg.message;
+    HWND target = FocusWindowInternal();
+    if (!target) {
+        target = ActiveWindow();
+        if (target && m == WM_KEYDOWN) m = WM_SYSKEYDOWN;
+        if (target && m == WM_KEYUP) m = WM_SYSKEYUP;
+    }
+    if (!target) {
+        Window *front = Find(Foreground());
+        if (front && front->kind == Kind::Outside)
+            RecordOutsideMessage(front->hwnd, m, input.msg.wParam, input.msg.lParam);
+        return false;
+    }
+    input.msg.hwnd = target;
+    input.toFocus = false;
+    return true;
+}
+
+bool TakeInput(std::deque<Input> &queue, MSG *msg, HWND filter, UINT min, UINT max, bool remove) {
+    for (auto it = queue.begin(); it != queue.end();) {
+        if (!Route(*it)) {
+            it = queue.erase(it);
+            continue;
+        }
+        if (!WindowMatches(it->msg.hwnd, filter) || !InRange(it->msg.message, min, max)) {
+            ++it;
+            continue;
+        }
+        *msg = it->msg;
+        if (remove) queue.erase(it);
+        return true;
+    }
+    return false;
 }
 
 bool TakeFrom(std::deque<MSG> &queue, MSG *msg, HWND filter, UINT min, UINT max, bool remove) {
@@ -101,7 +147,7 @@ bool Retrieve(MSG *msg, HWND filter, UINT min, UINT max, bool remove) {
         if (remove) s.quit = false;
         return true;
     }
-    while (TakeFrom(s.input, msg, filter, min, max, remove)) {
+    while (TakeInput(s.input, msg, filter, min, max, remove)) {
         if (!remove) return true;
         if (msg->message >= WM_KEYDOWN && msg->message <= WM_SYSCHAR) OnKeyRetrieved(*msg);
         if (msg->message >= WM_MOUSEMOVE && msg->message <= WM_MOUSEWHEEL && !OnMouseRetrieved(*msg))
@@ -305,12 +351,16 @@ void PostInput(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     }
     auto &input = State().input;
     // Mouse moves not yet retrieved merge into the newest, as in Windows.
-    if (message == WM_MOUSEMOVE && !input.empty() && input.back().message == WM_MOUSEMOVE &&
-        input.back().hwnd == hwnd) {
-        input.back() = MakeMessage(hwnd, message, wParam, lParam);
+    if (message == WM_MOUSEMOVE && !input.empty() && input.back().msg.message == WM_MOUSEMOVE &&
+        input.back().msg.hwnd == hwnd && !input.back().toFocus) {
+        input.back().msg = MakeMessage(hwnd, message, wParam, lParam);
         return;
     }
-    input.push_back(MakeMessage(hwnd, message, wParam, lParam));
+    input.push_back(Input{MakeMessage(hwnd, message, wParam, lParam), false});
+}
+
+void PostFocusInput(UINT message, WPARAM wParam, LPARAM lParam) {
+    State().input.push_back(Input{MakeMessage(nullptr, message, wParam, lParam), true});
 }
 
 void PostQuitInternal(int code) {
@@ -381,7 +431,10 @@ void RemoveWindowMessages(HWND hwnd) {
                     queue.end());
     };
     drop(State().posted);
-    drop(State().input);
+    auto &input = State().input;
+    input.erase(std::remove_if(input.begin(), input.end(),
+                               [hwnd](const Input &i) { return !i.toFocus && i.msg.hwnd == hwnd; }),
+                input.end());
 }
 
 void RecordOutsideMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
