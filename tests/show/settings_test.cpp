@@ -142,6 +142,7 @@ struct DialogOutcome {
     int32_t exitCode = -99;
     std::string text;      // the seconds field as opened
     bool checked = false;  // the paint box as opened
+    std::vector<std::vector<std::string>> boxSets;   // SendDlgItemMessageA arguments
     std::vector<std::vector<std::string>> writes;
     std::string fileAfter;
     bool fileExists = false;
@@ -217,6 +218,7 @@ DialogOutcome RunDialog(const std::string *file, const User &user = User().Click
     sim::ProcessResult result = vtest::RunProgram();
     out.crashed = result.crashed;
     out.exitCode = vtest::SignedExit(result);
+    out.boxSets = vtest::CallArguments("SendDlgItemMessageA");
     out.writes = vtest::CallArguments("WritePrivateProfileStringA");
     out.fileExists = sim::ReadWindowsFile("control.ini", &out.fileAfter);
     return out;
@@ -346,6 +348,14 @@ TEST(Settings, WhatTheDialogMakesOfStoredValues)
         EXPECT_EQ(dialog.exitCode, 1) << c.name;
         EXPECT_EQ(dialog.text, c.dialogText) << c.name;
         EXPECT_EQ(dialog.checked, c.dialogChecked) << c.name;
+        // The box is sent the value read, whatever it is; what the box makes
+        // of it is the system's business.
+        ASSERT_EQ(dialog.boxSets.size(), 1u) << c.name;
+        ASSERT_EQ(dialog.boxSets[0].size(), 5u) << c.name;
+        EXPECT_EQ(dialog.boxSets[0][1], std::to_string(IDC_PAINT)) << c.name;
+        EXPECT_EQ(dialog.boxSets[0][2], "BM_SETCHECK") << c.name;
+        EXPECT_EQ(uint32_t(std::strtoull(dialog.boxSets[0][3].c_str(), nullptr, 16)), uint32_t(c.showPaint))
+            << c.name << ": " << dialog.boxSets[0][3];
         ASSERT_EQ(dialog.writes.size(), 2u) << c.name;
         EXPECT_EQ(dialog.writes[0][1], "\"Seconds\"") << c.name;
         EXPECT_EQ(dialog.writes[0][2], "\"" + std::string(c.okSeconds) + "\"") << c.name;
