@@ -232,7 +232,10 @@ const int NoHold = 0;   // no second picture within the run
 // blanks around the value trimmed, one pair of quotes removed, at most 29
 // characters taken, an empty value is the default; then an optional sign,
 // a prefix 0x, 0o or 0b for base 16, 8 or 2, and the digits up to the
-// first other character, modulo 2^32).
+// first other character, modulo 2^32). The paint box, an auto check box,
+// shows every nonzero value ticked. Both were measured under wine64 with
+// the same files: GetPrivateProfileIntA gave each value of this table, and
+// BM_SETCHECK with 2, 3, 256 or -1 left the box ticked.
 struct OddCase {
     const char *name;
     std::string file;          // control.ini; "-" for no file at all
