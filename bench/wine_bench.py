@@ -387,6 +387,22 @@ def measure_start(world, saver, black_window, runs):
     }
 
 
+def measure_parts(world, tick_parts, saver, iterations=200, rounds=7):
+    """Runs tick_parts.exe: the painting tick's platform calls timed part by part."""
+    out = world.new_dir("parts") / "parts.txt"
+    process = world.spawn(tick_parts, [world.winpath(saver), world.winpath(out),
+                                       str(iterations), str(rounds)])
+    code = process.wait(900)
+    if code != 0 or not out.exists():
+        raise wine_env.HarnessError(f"tick_parts.exe failed ({code})")
+    parts = []
+    for line in out.read_text().splitlines():
+        name, wall, cpu_us = line.split("\t")
+        parts.append({"part": name, "wall_us": float(wall), "cpu_us": float(cpu_us)})
+    return {"screen": "%dx%d" % world.size, "iterations": iterations, "rounds": rounds,
+            "parts": parts}
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("out")
@@ -397,7 +413,7 @@ def main():
     parser.add_argument("--hold-window", type=float, default=57.0)
     parser.add_argument("--paint-window", type=float, default=60.0)
     parser.add_argument("--start-runs", type=int, default=5)
-    parser.add_argument("--only", default="hold,paint,start")
+    parser.add_argument("--only", default="parts,start,hold,paint")
     args = parser.parse_args()
     saver = Path(args.saver).resolve()
     bench = Path(args.bench_dir).resolve()
@@ -413,11 +429,16 @@ def main():
     try:
         small = open_session("saver-1024", 1024, 768)
         worlds.append(small)
-        small_idle = open_session("idle-1024", 1024, 768)
-        worlds.append(small_idle)
+        small_idle = open_session("idle-1024", 1024, 768) if only & {"hold", "paint"} else None
+        if small_idle:
+            worlds.append(small_idle)
         small_rearm = open_session("rearm-1024", 1024, 768) if "hold" in only else None
         if small_rearm:
             worlds.append(small_rearm)
+        if "parts" in only:
+            print("bench: a painting tick's calls, part by part, at 1024x768", flush=True)
+            results["parts"] = measure_parts(small, bench / "tick_parts.exe", saver)
+            save()
         if "start" in only:
             print("bench: start-up at 1024x768", flush=True)
             results["start"] = measure_start(small, saver, bench / "black_window.exe",
