@@ -2,6 +2,30 @@
 // through BeginCall/EndCall, which count it, record it, and decide whether
 // this call fails or raises a fault. Message events, markers, the observer,
 // misuse records, the last-error value and the names of windows and messages.
+//
+// What an injected failure does to each function of the window core, as
+// Windows fails it (the drawing half documents its own):
+//   RegisterClassA 0, ERROR_NOT_ENOUGH_MEMORY    UnregisterClassA FALSE, ERROR_CLASS_DOES_NOT_EXIST
+//   CreateWindowExA null, ERROR_NOT_ENOUGH_MEMORY, before any message
+//   DestroyWindow FALSE, ERROR_ACCESS_DENIED     ShowWindow, EndPaint: cannot fail
+//   GetMessageA -1 (nothing retrieved)           PeekMessageA FALSE (the message stays queued)
+//   PostMessageA FALSE, ERROR_NOT_ENOUGH_QUOTA   SetTimer 0, ERROR_NO_SYSTEM_RESOURCES
+//   KillTimer FALSE, ERROR_INVALID_PARAMETER (the timer goes on)
+//   GetClientRect, GetWindowRect FALSE, ERROR_INVALID_WINDOW_HANDLE, the rectangle untouched
+//   FindWindowA null; IsWindow, IsWindowVisible FALSE; GetParent null
+//   SetForegroundWindow FALSE (as the foreground lock refuses); GetForegroundWindow null
+//     (as while the activation changes); GetActiveWindow, GetFocus null; SetFocus null
+//   InvalidateRect, UpdateWindow FALSE; BeginPaint null (the update region still validated)
+//   GetWindowTextA 0 with an empty buffer; SetWindowTextA FALSE
+//   GetCursorPos FALSE, ERROR_ACCESS_DENIED (as on a desktop the program may not read)
+//   DialogBoxParamA -1, ERROR_NOT_ENOUGH_MEMORY; EndDialog FALSE; GetDlgItem null;
+//     SetDlgItemTextA, CheckDlgButton FALSE; GetDlgItemTextA 0 with an empty buffer;
+//     SendDlgItemMessageA, IsDlgButtonChecked 0
+// Windows cannot fail these, so an injected failure is ignored: GetTickCount,
+// Sleep, ExitProcess, UnhandledExceptionFilter, GetLastError, SetLastError,
+// SendMessageA (a send to a window of the same thread is always delivered),
+// DispatchMessageA, TranslateMessage, PostQuitMessage, DefWindowProcA,
+// SetCursor, ShowCursor. A raised fault (RaiseFaultAtCall) works at any call.
 #include "core.h"
 
 #include <cstdio>

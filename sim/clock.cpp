@@ -221,7 +221,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
 BOOL KillTimer(HWND hwnd, UINT_PTR id) {
     Call call = BeginCall("KillTimer", Name(hwnd) + Format(", %llu", (unsigned long long)id));
     if (call.fail) {
-        SetLastErrorInternal(core::kErrorInvalidTimer);
+        SetLastErrorInternal(ERROR_INVALID_PARAMETER);
         EndCall(call, "0");
         return FALSE;
     }
@@ -229,7 +229,7 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
     auto it = std::find_if(timers.begin(), timers.end(),
                            [hwnd, id](const Timer &t) { return t.hwnd == hwnd && t.id == id; });
     if (it == timers.end()) {
-        SetLastErrorInternal(core::kErrorInvalidTimer);
+        SetLastErrorInternal(ERROR_INVALID_PARAMETER);
         EndCall(call, "0");
         return FALSE;
     }

@@ -201,7 +201,6 @@ constexpr int kHtNowhere = 0;
 constexpr int kHtBorder = 18;
 
 // Error codes the product's header leaves out.
-constexpr DWORD kErrorInvalidThreadId = 1444;
 constexpr DWORD kErrorCannotFindClass = 1407;
 constexpr DWORD kErrorClassDoesNotExist = 1411;
 constexpr DWORD kErrorClassHasWindows = 1412;
@@ -209,7 +208,6 @@ constexpr DWORD kErrorTlwWithChild = 1406;
 constexpr DWORD kErrorControlIdNotFound = 1421;
 constexpr DWORD kErrorNoSystemResources = 1450;
 constexpr DWORD kErrorNotEnoughQuota = 1816;
-constexpr DWORD kErrorInvalidTimer = 1402;
 
 }  // namespace sim::core
 
