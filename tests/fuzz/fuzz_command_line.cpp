@@ -24,9 +24,9 @@ void EndWhateverStarted(HWND parent)
         sim::At(at, [parent, at] {
             if (HWND dialog = sim::ActiveDialog())
                 sim::ClickItem(dialog, IDCANCEL);
-            else if (HostState.saverWindow && IsWindow(HostState.saverWindow))
+            else if (vfuzz::Alive(HostState.saverWindow))
                 sim::KeyPress('Q');
-            if (at >= 2000 && IsWindow(parent))
+            if (at >= 2000 && vfuzz::Alive(parent))
                 sim::DestroyFromOutside(parent);
         });
 }

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         sim::At(at, [] {
             if (HWND box = sim::ActiveDialog())
                 sim::ClickItem(box, IDOK);
-            else if (HostState.saverWindow && IsWindow(HostState.saverWindow))
+            else if (vfuzz::Alive(HostState.saverWindow))
                 sim::KeyPress('Q');
         });
     WatchWrites();

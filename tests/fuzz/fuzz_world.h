@@ -7,10 +7,12 @@
 #include "saver_process.h"
 #include "simctl.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace vfuzz {
 
@@ -38,6 +40,16 @@ inline std::string WindowsFolder()
     }();
     std::remove((folder + "/control.ini").c_str());
     return folder;
+}
+
+// Whether a window is still up, asked of the simulation: the fuzzers'
+// actions run as the program, and IsWindow there would count as its call.
+inline bool Alive(HWND hwnd)
+{
+    if (hwnd == nullptr)
+        return false;
+    std::vector<HWND> live = sim::LiveWindows();
+    return std::find(live.begin(), live.end(), hwnd) != live.end();
 }
 
 // The run ended by itself, without a crash or a hang, without misuse, and

@@ -69,7 +69,7 @@ void Repeatedly(uint64_t from, uint64_t every, int times, const std::function<vo
 
 bool SaverWindowUp()
 {
-    return HostState.saverWindow != nullptr && IsWindow(HostState.saverWindow);
+    return vrobust::Alive(HostState.saverWindow);
 }
 
 void WakeWithKeys(HWND)
@@ -83,7 +83,7 @@ void WakeWithKeys(HWND)
 void DestroyParent(HWND parent)
 {
     sim::At(2000, [parent] {
-        if (IsWindow(parent))
+        if (vrobust::Alive(parent))
             sim::DestroyFromOutside(parent);
     });
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace vrobust {
@@ -42,6 +43,14 @@ const bool TotalRegistered =
     (::testing::AddGlobalTestEnvironment(new FaultRunTotal), true);
 
 }  // namespace
+
+bool Alive(HWND hwnd)
+{
+    if (hwnd == nullptr)
+        return false;
+    std::vector<HWND> live = sim::LiveWindows();
+    return std::find(live.begin(), live.end(), hwnd) != live.end();
+}
 
 std::string HandleNumber(HWND hwnd)
 {

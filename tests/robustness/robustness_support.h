@@ -50,6 +50,11 @@ std::string Describe(const sim::LiveCounts &live);
 // system ends it, and nothing else.
 sim::LiveCounts ClassOnly();
 
+// Whether a window is still up, asked of the simulation: a test's actions
+// run as the program, and a call of IsWindow there would count among its
+// calls (and could be the one made to fail).
+bool Alive(HWND hwnd);
+
 // The handle number that stands for PARENT on the command line.
 std::string HandleNumber(HWND hwnd);
 
