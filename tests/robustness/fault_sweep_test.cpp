@@ -74,7 +74,7 @@ bool SaverWindowUp()
 
 void WakeWithKeys(HWND)
 {
-    Repeatedly(2000, 250, 8, [] {
+    Repeatedly(1200, 250, 8, [] {
         if (SaverWindowUp())
             sim::KeyPress('K');
     });
@@ -82,7 +82,7 @@ void WakeWithKeys(HWND)
 
 void DestroyParent(HWND parent)
 {
-    sim::At(2000, [parent] {
+    sim::At(1200, [parent] {
         if (vrobust::Alive(parent))
             sim::DestroyFromOutside(parent);
     });
