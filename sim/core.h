@@ -89,6 +89,7 @@ struct Window {
     // Painting.
     bool needsPaint = false;
     bool needsErase = false;
+    bool eraseFailed = false;      // the last WM_ERASEBKGND was answered 0
     RECT update = {};
     // Dialog windows.
     INT_PTR dialogResult = 0;
@@ -140,6 +141,7 @@ void SetFocusInternal(HWND hwnd);           // the focus change with its message
 HWND SetFocusChecked(HWND hwnd);            // SetFocus: activates the top-level first
 void ActivateOther(HWND leaving);
 void LockForeground();                      // the user went to another application
+void BringToTop(HWND hwnd);                 // its top-level window to the top of its band
 HWND OtherApplicationWindow();
 
 // ---------------------------------------------------------------- messages

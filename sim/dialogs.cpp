@@ -112,6 +112,8 @@ void SaveFocus(Window *dialog) {
 }
 
 void RestoreFocus(Window *dialog, bool justActivated) {
+    // After EndDialog the focus stays with the dialog itself.
+    if (dialog->dialogEnded) return;
     if (!Find(dialog->savedFocus) || dialog->savedFocus == dialog->hwnd) {
         dialog->savedFocus = NextTabItem(dialog->hwnd, nullptr, false);
         if (!Find(dialog->savedFocus)) return;
@@ -140,6 +142,21 @@ void PaintControl(Window *w, UINT colorMessage) {
         brush = reinterpret_cast<HBRUSH>(DefWindowProcInternal(w->hwnd, colorMessage, 0, 0));
     if (Find(w->hwnd)) FillClient(w, dc, brush);
     EndPaintFor(w->hwnd, &ps);
+}
+
+// A button redraws itself at once when its state or focus changes (Wine's
+// buttons do), with the brush its parent chooses.
+void DrawNow(Window *w) {
+    if (!IsVisibleWindow(w)) return;
+    UINT colorMessage = IsPushButton(w) ? WM_CTLCOLORBTN : WM_CTLCOLORSTATIC;
+    HDC dc = detail::GetWindowDcInternal(w->hwnd);
+    HBRUSH brush = nullptr;
+    if (w->parent && Find(w->parent))
+        brush = reinterpret_cast<HBRUSH>(
+            Deliver(w->parent, colorMessage, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(w->hwnd)));
+    if (!brush) brush = reinterpret_cast<HBRUSH>(DefWindowProcInternal(w->hwnd, colorMessage, 0, 0));
+    if (Find(w->hwnd)) FillClient(w, dc, brush);
+    detail::ReleaseDcInternal(w->hwnd, dc);
 }
 
 // The default handling of the dialog manager (DefDlgProc's own part).
@@ -408,8 +425,12 @@ LRESULT ButtonProc(Window *w, UINT message, WPARAM wParam, LPARAM lParam) {
             if (x >= 0 && y >= 0 && x < client.right - client.left && y < client.bottom - client.top) ClickButton(w);
         }
         return 0;
+    case WM_SETFOCUS:
+        DrawNow(w);
+        return 0;
     case WM_KILLFOCUS:
         w->pushed = false;
+        DrawNow(w);
         return 0;
     case BM_GETCHECK: return LRESULT(w->check);
     case BM_SETCHECK: {
@@ -419,12 +440,18 @@ LRESULT ButtonProc(Window *w, UINT message, WPARAM wParam, LPARAM lParam) {
         WPARAM highest = (ButtonType(w) == BS_CHECKBOX || ButtonType(w) == BS_AUTOCHECKBOX) ? 1 : 0;
         if (ButtonType(w) == 5 || ButtonType(w) == 6) highest = 2;   // 3-state boxes
         if (ButtonType(w) == 4 || ButtonType(w) == 9) highest = 1;   // radio buttons
-        w->check = UINT(std::min(wParam, highest));
-        Invalidate(w, true);
+        UINT check = UINT(std::min(wParam, highest));
+        if (check != w->check) {
+            w->check = check;
+            DrawNow(w);
+        }
         return 0;
     }
     case kBmSetState:
-        w->pushed = wParam != 0;
+        if (w->pushed != (wParam != 0)) {
+            w->pushed = wParam != 0;
+            DrawNow(w);
+        }
         return 0;
     case kBmSetStyle:
         w->style = (w->style & ~DWORD(0xFFFF)) | DWORD(wParam & 0xFFFF);

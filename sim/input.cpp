@@ -177,8 +177,10 @@ bool OnMouseRetrieved(const MSG &msg) {
         if (Find(top) && Find(top)->kind != Kind::Outside) {
             LRESULT answer = Deliver(msg.hwnd, WM_MOUSEACTIVATE, WPARAM(top), MAKELONG(WORD(hit), msg.message));
             if (answer == 2 || answer == 4) eat = true;   // MA_ACTIVATEANDEAT, MA_NOACTIVATEANDEAT
-            if ((answer == 0 || answer == 1 || answer == 2) && top != ActiveWindow())
+            if ((answer == 0 || answer == 1 || answer == 2) && top != ActiveWindow()) {
+                BringToTop(top);   // the window manager raises a clicked window
                 SetForegroundInternal(top, true);
+            }
         }
     }
     if (!Find(msg.hwnd)) return false;
@@ -259,6 +261,7 @@ void ButtonDown(int button) {
         PostInput(hwnd, button == 0 ? WM_LBUTTONDOWN : button == 1 ? WM_RBUTTONDOWN : WM_MBUTTONDOWN,
                   MouseKeys(), ClientPoint(hwnd, s.cursor));
         if (Root(hwnd) != Foreground()) {
+            BringToTop(hwnd);
             SetForegroundInternal(Root(hwnd), true);
             LockForeground();
         }

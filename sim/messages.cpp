@@ -186,8 +186,10 @@ HDC BeginPaintInternal(Window *w, PAINTSTRUCT *ps) {
     *ps = PAINTSTRUCT();
     RECT update = w->needsPaint ? w->update : RECT{0, 0, 0, 0};
     bool erase = w->needsErase;
+    ps->fErase = w->eraseFailed ? TRUE : FALSE;
     w->needsPaint = false;
     w->needsErase = false;
+    w->eraseFailed = false;
     HDC dc = detail::GetWindowDcInternal(w->hwnd);
     ps->hdc = dc;
     ps->rcPaint = update;

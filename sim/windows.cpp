@@ -165,21 +165,40 @@ void InvalidateTree(Window *w) {
             if (c->style & WS_VISIBLE) InvalidateTree(c);
 }
 
+// A window that has just become visible is drawn at once, as Wine does it:
+// WM_NCPAINT, then WM_ERASEBKGND with a DC of the window. That uses up the
+// erase request; a window that answered 0 (not erased) finds fErase set in
+// its next BeginPaint instead of a second WM_ERASEBKGND.
+void EraseNow(Window *w) {
+    if (!IsVisibleWindow(w)) return;
+    Deliver(w->hwnd, WM_NCPAINT, 1, 0);
+    if (!w->alive || !w->needsErase) return;
+    w->needsErase = false;
+    HDC dc = detail::GetWindowDcInternal(w->hwnd);
+    LRESULT erased = Deliver(w->hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    if (w->alive) detail::ReleaseDcInternal(w->hwnd, dc);
+    if (w->alive && !erased) w->eraseFailed = true;
+}
+
 // SetWindowPos with SWP_SHOWWINDOW or SWP_HIDEWINDOW and no move or size.
-void ShowHide(Window *w, bool show, bool activate) {
+// Without SWP_NOZORDER the window goes to the top of its band (also when it
+// is hidden); activation alone does not move it, as in Wine.
+void ShowHide(Window *w, bool show, bool activate, bool zOrder) {
     UINT flags = kSwpNoSize | kSwpNoMove | (show ? kSwpShowWindow : kSwpHideWindow);
-    if (!activate) flags |= kSwpNoActivate | kSwpNoZOrder;
+    if (!activate) flags |= kSwpNoActivate;
+    if (!zOrder) flags |= kSwpNoZOrder;
     SendWindowPos(w, WM_WINDOWPOSCHANGING, flags);
     if (!w->alive) return;
+    if (!(w->style & WS_CHILD) && zOrder) RaiseTopLevel(w->hwnd);
     if (show) {
         w->style |= WS_VISIBLE;
-        if (!(w->style & WS_CHILD) && activate) RaiseTopLevel(w->hwnd);
         InvalidateTree(w);
     } else {
         w->style &= ~WS_VISIBLE;
         w->needsPaint = w->needsErase = false;
     }
     if (show && activate && MayTakeForeground()) SetForegroundInternal(w->hwnd, false);
+    if (show && w->alive) EraseNow(w);
     if (w->alive) SendWindowPos(w, WM_WINDOWPOSCHANGED, flags | kSwpNoClientSize | kSwpNoClientMove);
 }
 
@@ -241,7 +260,7 @@ BOOL DestroySequence(Window *w) {
         if (isChild)
             ShowWindowInternal(w->hwnd, SW_HIDE);
         else
-            ShowHide(w, false, false);
+            ShowHide(w, false, false, false);
     }
     if (!w->alive) return TRUE;
     if (!isChild) {
@@ -496,8 +515,10 @@ BOOL ShowWindowInternal(HWND hwnd, int command) {
     }
     Deliver(hwnd, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
     if (!w->alive) return wasVisible;
+    // Showing a top-level window activates it; hiding the active one moves
+    // it in the z-order (Wine's SW_HIDE leaves out SWP_NOZORDER for it).
     bool activate = show ? !isChild : (!isChild && hwnd == State().active);
-    ShowHide(w, show, activate && show);
+    ShowHide(w, show, activate && show, activate);
     if (!w->alive) return wasVisible;
     if (!show) {
         if (hwnd == State().active) ActivateOther(hwnd);
@@ -517,7 +538,7 @@ BOOL ShowWindowInternal(HWND hwnd, int command) {
 
 void HideWindowNoActivate(HWND hwnd) {
     Window *w = Find(hwnd);
-    if (w && (w->style & WS_VISIBLE)) ShowHide(w, false, false);
+    if (w && (w->style & WS_VISIBLE)) ShowHide(w, false, false, false);
 }
 
 RECT NonclientFrame(DWORD style, DWORD exStyle) { return FrameFor(style, exStyle); }
@@ -550,7 +571,6 @@ bool SetForegroundInternal(HWND hwnd, bool mouse) {
     HWND old = s.foreground;
     s.foreground = hwnd;
     Window *w = Find(hwnd);
-    if (w) RaiseTopLevel(hwnd);
     HWND newActive = IsProgram(w) ? hwnd : nullptr;
     if (newActive) s.foregroundLocked = false;
     DWORD otherThread = 0;
@@ -596,9 +616,11 @@ HWND SetFocusChecked(HWND hwnd) {
         if (!IsProgram(p)) break;   // the preview: a child of another process's window
         top = p;
     }
+    // The top-level window becomes the program's active window; that alone
+    // does not make it the foreground window (Wine's set_active_window), so
+    // its WM_NCACTIVATE says inactive unless it is in front already.
     if (!(top->style & WS_CHILD) && top->hwnd != s.active) {
-        if (!MayTakeForeground()) return nullptr;
-        SetForegroundInternal(top->hwnd, false);
+        ChangeActive(top->hwnd, false, 0);
         if (!Find(hwnd) || top->hwnd != s.active) return nullptr;
     }
     previous = s.focus;
@@ -629,6 +651,8 @@ void ActivateOther(HWND leaving) {
 }
 
 void LockForeground() { State().foregroundLocked = true; }
+
+void BringToTop(HWND hwnd) { RaiseTopLevel(Root(hwnd)); }
 
 HWND OtherApplicationWindow() { return State().otherApplication; }
 
@@ -768,6 +792,7 @@ HWND Deactivate() {
     if (!Find(s.otherApplication)) {
         s.otherApplication = CreateOutsideWindowOfClass("OtherApplication", "Other application", 640, 480);
     } else {
+        RaiseTopLevel(s.otherApplication);
         SetForegroundInternal(s.otherApplication, false);
     }
     s.foregroundLocked = true;

@@ -84,7 +84,14 @@ TEST(CoreActivation, ForegroundLockRefusesTheProgramAfterTheUserLeft) {
         EXPECT_EQ(GetActiveWindow(), nullptr);
         EXPECT_EQ(GetFocus(), nullptr);
         EXPECT_FALSE(SetForegroundWindow(hwnd));
-        EXPECT_EQ(SetFocus(hwnd), nullptr);
+        // SetFocus makes it the program's active window, not the foreground one.
+        size_t mark = coretest::LogMark();
+        SetFocus(hwnd);
+        EXPECT_TRUE(coretest::SameMessages({Sent("w1", WM_ACTIVATEAPP, 1), Sent("w1", WM_NCACTIVATE, 0),
+                                            Sent("w1", WM_ACTIVATE, WA_ACTIVE), Sent("w1", WM_SETFOCUS)},
+                                           coretest::MessagesSince(mark)));
+        EXPECT_EQ(GetActiveWindow(), hwnd);
+        EXPECT_NE(GetForegroundWindow(), hwnd);
         ExitProcess(0);
     });
 }
@@ -102,7 +109,8 @@ TEST(CoreActivation, SwitchBetweenTheProgramsWindowsSendsNoActivateApp) {
         EXPECT_TRUE(coretest::SameMessages(
             {Sent("w2", WM_SHOWWINDOW, 1), Sent("w2", WM_WINDOWPOSCHANGING), Sent("w1", WM_NCACTIVATE, 0),
              Sent("w1", WM_ACTIVATE, WA_INACTIVE), Sent("w2", WM_NCACTIVATE, 1), Sent("w2", WM_ACTIVATE, WA_ACTIVE),
-             Sent("w1", WM_KILLFOCUS), Sent("w2", WM_SETFOCUS), Sent("w2", WM_WINDOWPOSCHANGED)},
+             Sent("w1", WM_KILLFOCUS), Sent("w2", WM_SETFOCUS), Sent("w2", WM_NCPAINT), Sent("w2", WM_ERASEBKGND),
+             Sent("w2", WM_WINDOWPOSCHANGED)},
             coretest::MessagesSinceExcept(mark, {WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE, WM_SIZE, WM_MOVE})));
         EXPECT_EQ(GetForegroundWindow(), second);
         // Destroying the active one hands the activation to the other, before WM_DESTROY.
@@ -135,7 +143,8 @@ TEST(CoreActivation, ActivateAppGoesToEveryTopLevelWindowOfTheProgram) {
             {Sent("w3", WM_ACTIVATEAPP, 1), Sent("w2", WM_ACTIVATEAPP, 1), Sent("w3", WM_NCACTIVATE, 1),
              Sent("w3", WM_ACTIVATE, WA_ACTIVE), Sent("w3", WM_SETFOCUS)},
             coretest::MessagesSinceExcept(mark, {WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE, WM_SIZE, WM_MOVE,
-                                                 WM_SHOWWINDOW, WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED})));
+                                                 WM_SHOWWINDOW, WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED,
+                                                 WM_NCPAINT, WM_ERASEBKGND})));
         EXPECT_EQ(GetForegroundWindow(), shown);
         EXPECT_TRUE(IsWindow(hidden));
         // Handing the foreground to the other application is allowed while in front.

@@ -3,6 +3,7 @@
 // clicks on controls, the close box, the owner disabled and reactivated,
 // and the dialog item functions' buffer rules.
 #include "core_support.h"
+#include "sim_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -108,28 +109,36 @@ TEST(CoreDialog, OpeningMessagesPlaceAndFocus) {
         sim::KeyPress(VK_ESCAPE);
     });
     EXPECT_EQ(RunDialog(), 2);
+    // Pixels per 4 x 8 dialog units of the template's font.
+    const sim::detail::DialogTemplate *t = sim::detail::FindDialogTemplate(MAKEINTRESOURCE(100));
+    ASSERT_NE(t, nullptr);
+    int bx = 0, by = 0;
+    sim::detail::DialogBaseUnits(*t, &bx, &by);
+    auto px = [bx](int units) { return (units * bx + 2) / 4; };
+    auto py = [by](int units) { return (units * by + 4) / 8; };
     std::vector<coretest::Msg> opening = coretest::MessagesSinceExcept(
         0, {WM_CTLCOLORBTN, WM_CTLCOLORSTATIC, WM_CTLCOLOREDIT, WM_CTLCOLORDLG, WM_COMMAND});
-    opening.resize(std::min<size_t>(opening.size(), 10));
+    opening.resize(std::min<size_t>(opening.size(), 11));
     EXPECT_TRUE(coretest::SameMessages(
         {Sent("w1", WM_SETFONT), Sent("w1", WM_INITDIALOG, WPARAM(uintptr_t(sim::WindowByIndex(2)))),
-         Sent("w1", WM_ACTIVATEAPP, 1), Sent("w1", WM_NCACTIVATE, 1), Sent("w1", WM_ACTIVATE, WA_ACTIVE),
-         Sent("w1", WM_SHOWWINDOW, 1), Sent("w1", WM_WINDOWPOSCHANGING), Sent("w1", WM_WINDOWPOSCHANGED),
-         Posted("w1", WM_PAINT), Sent("w1", WM_ERASEBKGND)},
+         // Activated by the focus before it is shown: not yet in front.
+         Sent("w1", WM_ACTIVATEAPP, 1), Sent("w1", WM_NCACTIVATE, 0), Sent("w1", WM_ACTIVATE, WA_ACTIVE),
+         Sent("w1", WM_SHOWWINDOW, 1), Sent("w1", WM_WINDOWPOSCHANGING), Sent("w1", WM_NCPAINT),
+         Sent("w1", WM_ERASEBKGND), Sent("w1", WM_WINDOWPOSCHANGED), Posted("w1", WM_PAINT)},
         opening));
     EXPECT_EQ(focus, sim::WindowByIndex(2));   // the first tab stop: OK
     EXPECT_EQ(sim::WindowClass(dialog), "#32770");
     EXPECT_EQ(sim::WindowTitle(dialog), "Test");
-    // MS Sans Serif 8: 7 x 13 pixels per 4 x 8 units. The client area sits at
-    // (10, 20) units from the screen's origin, below a 22-pixel caption and frame.
-    EXPECT_EQ(window.left, 18 - 3);
-    EXPECT_EQ(window.top, 33 - 22);
-    EXPECT_EQ(window.right - window.left, 280 + 6);
-    EXPECT_EQ(window.bottom - window.top, 130 + 25);
-    EXPECT_EQ(edit.left, 88);
-    EXPECT_EQ(edit.top, 8);
-    EXPECT_EQ(edit.right, 158);
-    EXPECT_EQ(edit.bottom, 28);
+    // The client area sits at (10, 20) units from the screen's origin, inside
+    // a 3-pixel frame and below a 19-pixel caption.
+    EXPECT_EQ(window.left, px(10) - 3);
+    EXPECT_EQ(window.top, py(20) - 22);
+    EXPECT_EQ(window.right - window.left, px(160) + 6);
+    EXPECT_EQ(window.bottom - window.top, py(80) + 25);
+    EXPECT_EQ(edit.left, px(50));
+    EXPECT_EQ(edit.top, py(5));
+    EXPECT_EQ(edit.right, px(50) + px(40));
+    EXPECT_EQ(edit.bottom, py(5) + py(12));
     EXPECT_EQ(record.clicks, std::vector<WPARAM>{IDCANCEL});
     EXPECT_EQ(sim::Live().windows, 0);
 }
@@ -263,8 +272,12 @@ TEST(CoreDialog, OwnerIsDisabledWhileModalAndActiveAgainAfter) {
     EXPECT_TRUE(record.ownerDisabled);
     EXPECT_EQ(sim::WindowStyle(owner) & WS_DISABLED, 0u);
     // Placed from the owner's client origin, not centred.
-    EXPECT_EQ(window.left, 100 + 18 - 3);
-    EXPECT_EQ(window.top, 50 + 33 - 22);
+    const sim::detail::DialogTemplate *t = sim::detail::FindDialogTemplate(MAKEINTRESOURCE(100));
+    ASSERT_NE(t, nullptr);
+    int bx = 0, by = 0;
+    sim::detail::DialogBaseUnits(*t, &bx, &by);
+    EXPECT_EQ(window.left, 100 + (10 * bx + 2) / 4 - 3);
+    EXPECT_EQ(window.top, 50 + (20 * by + 4) / 8 - 22);
     EXPECT_GT(afterDialog, 0u);
 }
 

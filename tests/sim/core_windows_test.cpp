@@ -32,9 +32,13 @@ const std::vector<coretest::Msg> kCreateVisiblePopup = {
     Sent("w1", WM_NCACTIVATE, 1),
     Sent("w1", WM_ACTIVATE, WA_ACTIVE),
     Sent("w1", WM_SETFOCUS),
+    Sent("w1", WM_NCPAINT),
+    Sent("w1", WM_ERASEBKGND),
     Sent("w1", WM_WINDOWPOSCHANGED),
 };
 
+// The class brush erased the window while it was shown: the paint later
+// comes without another WM_ERASEBKGND.
 TEST(CoreCreate, VisiblePopupGetsCreationShowActivationThenMouseMoveAndPaint) {
     coretest::NewWorld();
     HWND hwnd = nullptr;
@@ -55,8 +59,7 @@ TEST(CoreCreate, VisiblePopupGetsCreationShowActivationThenMouseMoveAndPaint) {
     });
     EXPECT_TRUE(run.exited);
     EXPECT_TRUE(coretest::SameMessages(
-        {Sent("w1", WM_NCHITTEST), Sent("w1", WM_SETCURSOR), Posted("w1", WM_MOUSEMOVE), Posted("w1", WM_PAINT),
-         Sent("w1", WM_ERASEBKGND)},
+        {Sent("w1", WM_NCHITTEST), Sent("w1", WM_SETCURSOR), Posted("w1", WM_MOUSEMOVE), Posted("w1", WM_PAINT)},
         coretest::MessagesSince(created)));
     EXPECT_EQ(sim::WindowTitle(hwnd), "Screen Saver");
     // The process is gone: its window went without messages.
@@ -82,6 +85,37 @@ TEST(CoreCreate, InvisibleWindowGetsNoShowUntilShowWindow) {
         EXPECT_NE(ShowWindow(hwnd, SW_SHOW), FALSE);   // it was visible
         ExitProcess(0);
     });
+}
+
+// Without a class brush the erase at the show fails: the paint is told to
+// erase (fErase) and gets no second WM_ERASEBKGND.
+TEST(CoreCreate, AWindowNotErasedWhenShownIsToldSoWhenPainted) {
+    sim::Config config;
+    config.cursor = {1000, 760};
+    coretest::NewWorld(config);
+    std::vector<BOOL> erase;
+    coretest::SetHook([&](HWND hwnd, UINT message, WPARAM, LPARAM, LRESULT *result) {
+        if (message != WM_PAINT) return false;
+        PAINTSTRUCT ps;
+        BeginPaint(hwnd, &ps);
+        erase.push_back(ps.fErase);
+        EndPaint(hwnd, &ps);
+        *result = 0;
+        return true;
+    });
+    coretest::Run([&] {
+        coretest::RegisterRecordingClass("Rec");
+        HWND hwnd = MakeWindow(0, "Bare", kPopup, 0, 0, 50, 50);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        InvalidateRect(hwnd, nullptr, FALSE);
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        ExitProcess(0);
+    });
+    int erases = 0;
+    for (const sim::Event &e : sim::Log()) erases += e.kind == sim::EventKind::Sent && e.message == WM_ERASEBKGND;
+    EXPECT_EQ(erases, 1);
+    EXPECT_EQ(erase, (std::vector<BOOL>{TRUE, FALSE}));
 }
 
 TEST(CoreCreate, RefusedCreationSendsOnlyNcDestroy) {
@@ -129,7 +163,8 @@ TEST(CoreCreate, ChildIsPlacedInItsParentsClientAreaAndNotifiesIt) {
         EXPECT_TRUE(coretest::SameMessages(
             {Sent("w2", WM_NCCREATE), Sent("w2", WM_NCCALCSIZE), Sent("w2", WM_CREATE), Sent("w2", WM_SIZE),
              Sent("w2", WM_MOVE), Sent("w1", 0x0210 /* WM_PARENTNOTIFY */, MAKELONG(WM_CREATE, 7)),
-             Sent("w2", WM_SHOWWINDOW, 1), Sent("w2", WM_WINDOWPOSCHANGING), Sent("w2", WM_WINDOWPOSCHANGED)},
+             Sent("w2", WM_SHOWWINDOW, 1), Sent("w2", WM_WINDOWPOSCHANGING), Sent("w2", WM_NCPAINT),
+             Sent("w2", WM_ERASEBKGND), Sent("w2", WM_WINDOWPOSCHANGED)},
             coretest::MessagesSince(mark)));
         const sim::Event *size = nullptr, *move = nullptr;
         for (size_t i = mark; i < sim::Log().size(); ++i) {
