@@ -31,6 +31,9 @@ PACKAGES=(
   cpio
   e2fsprogs
   xz-utils
+  clang
+  libclang-rt-14-dev
+  valgrind
 )
 
 missing=()
