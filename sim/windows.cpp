@@ -6,17 +6,22 @@
 // The orders of messages follow Wine's implementation of user32, which its
 // conformance tests hold against Windows: creation sends WM_NCCREATE,
 // WM_NCCALCSIZE, WM_CREATE, WM_SIZE, WM_MOVE and, for WS_VISIBLE, the show
-// sequence (WM_SHOWWINDOW, WM_WINDOWPOSCHANGING, activation, WM_WINDOWPOSCHANGED);
-// destruction hides the window, hands the activation on, then sends
-// WM_DESTROY from the parent down and WM_NCDESTROY from the children up.
+// sequence (WM_SHOWWINDOW, WM_WINDOWPOSCHANGING, activation, WM_NCPAINT,
+// WM_ERASEBKGND, WM_WINDOWPOSCHANGED); destruction hides the window, hands
+// the activation on, then sends WM_DESTROY from the parent down and
+// WM_NCDESTROY from the children up. The fidelity probes (e2e/probes) hold
+// these orders against Wine.
 //
 // Kept simpler than Windows, on purpose:
 // - WM_GETMINMAXINFO is not sent (only overlapped and sizable windows get it;
-//   the program makes neither) and WM_NCPAINT never: nonclient areas are not drawn.
-// - Newly visible windows are erased when they are painted (BeginPaint), not
-//   synchronously while they are shown.
+//   the program makes neither); WM_NCPAINT is sent but nonclient areas are
+//   not drawn.
+// - Windows never move or change size after creation (the program has no
+//   call that would do it), so no WM_SIZE/WM_MOVE come later.
 // - Nonclient metrics are fixed: a caption is 19 pixels, a dialog frame 3, a
-//   sizing frame 4, a border 1, as on a classic Windows desktop.
+//   sizing frame 4, a border 1, as on a classic Windows desktop (and Wine).
+// - One thread: the program's windows share one active window and focus;
+//   the lParam of WM_ACTIVATEAPP is a fixed id for "another thread".
 // - Foreground rights: the program may take the foreground unless the user
 //   went to another application (sim::Deactivate) while it was in the
 //   background; then SetForegroundWindow fails as Windows' foreground lock
