@@ -13,7 +13,7 @@
 #                working tree, e.g. while someone's unfinished work breaks it
 #
 # Needs what tools/install-deps.sh installs (MinGW, Wine, Xvfb, valgrind,
-# python3-numpy and python3-pefile for /usr/bin/python3). Takes about 12
+# python3-numpy and python3-pefile for /usr/bin/python3). Takes about 15
 # minutes; results go to build/bench-results/<UTC time>/, the table also to
 # report.md there. CPU figures depend on the load of the machine: the load
 # average is printed with them, and each is measured beside a reference.
@@ -87,7 +87,7 @@ build_windows() {
     cmake --build "$dir" --target vellomire -j2 >>"$log" 2>&1 || return 1
   mkdir -p "$dir/bench"
   local p
-  for p in idle_loop idle_rearm black_window trivial; do
+  for p in idle_loop idle_rearm paint_loop black_window trivial; do
     "$triple-g++" "${reference_flags[@]}" -fno-exceptions -fno-rtti -ffunction-sections \
       -fdata-sections -Wl,--gc-sections -mwindows -o "$dir/bench/$p.exe" \
       "$root/bench/windows/$p.cpp" >>"$log" 2>&1 || return 1
@@ -138,7 +138,7 @@ fi
 
 if [ $wine = 1 ] && [ $win64 = 1 ]; then
   timing=()
-  [ $quick = 1 ] && timing=(--hold-window 15 --paint-window 15 --memory-minutes 1 --start-runs 3)
+  [ $quick = 1 ] && timing=(--hold-window 15 --hold-runs 1 --paint-window 15 --memory-minutes 1 --start-runs 3)
   echo "bench: Wine figures (64-bit saver); this takes a while"
   $python "$root/bench/wine_bench.py" "$out/wine.json" \
     --saver "$root/build/bench-win64/vellomire.scr" --bench-dir "$root/build/bench-win64/bench" \

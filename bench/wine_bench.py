@@ -214,10 +214,13 @@ def screen_of(session):
     return Screen(session.display)
 
 
-def end_program(session, process, timeout=20):
-    """Ends a program of ours with a key press (both references and the
-    saver close on one), waiting for its exit."""
-    if process.poll() is None:
+def end_program(session, process, timeout=20, key=True):
+    """Ends a program of ours with a key press (the saver and the reference
+    programs with a window close on one), waiting for its exit; one without
+    a window (key=False) is ended by its process id."""
+    if process.poll() is None and not key:
+        process.terminate()
+    elif process.poll() is None:
         try:
             session.xdotool("key", "a")
         except wine_env.HarnessError:
@@ -281,32 +284,60 @@ def measure_holding(saver_world, references, saver, window_s):
     finally:
         end_program(saver_world, process)
         for label, world, reference in running:
-            end_program(world, reference)
+            end_program(world, reference, key=label != "idle")
         screen.close()
     return result
 
 
-def measure_painting(saver_world, idle_world, saver, idle_loop, window_s, memory_minutes):
+def merge_runs(runs):
+    """Several holding runs as one: CPU and wall time summed, each run kept."""
+    merged = {"wall_s": round(sum(r["wall_s"] for r in runs), 3), "screen": runs[0]["screen"],
+              "still_the_same_picture": all(r["still_the_same_picture"] for r in runs),
+              "runs": runs}
+    for key, value in runs[0].items():
+        if isinstance(value, dict) and "sched_ms" in value:
+            stat_ms = sum(r[key]["stat_ms"] for r in runs)
+            sched_ms = sum(r[key]["sched_ms"] for r in runs)
+            merged[key] = {"stat_ms": stat_ms,
+                           "stat_pct": round(100.0 * stat_ms / 1000 / merged["wall_s"], 4),
+                           "sched_ms": round(sched_ms, 2),
+                           "sched_pct": round(100.0 * sched_ms / 1000 / merged["wall_s"], 4)}
+    return merged
+
+
+def measure_painting(saver_world, references, saver, window_s, memory_minutes):
+    """The saver with "Seconds" 1 and "Paint" 1 beside the reference programs
+    (label, world, program, arguments) over window_s seconds; then the saver
+    alone on, for its resident memory at the given minutes."""
     settings(saver_world, 1, 1)
     screen = screen_of(saver_world)
     started = time.monotonic()
     process = saver_world.spawn(saver, ["/s"])
-    reference = idle_world.spawn(idle_loop, [str(int(max(memory_minutes) * 60) + 120)])
+    lifetime = str(int(window_s) + 120)
+    running = [(label, world, world.spawn(program, [lifetime] + arguments))
+               for label, world, program, arguments in references]
     result = {"screen": "%dx%d" % saver_world.size}
     try:
         if wait_pixels(screen, lambda p: picture_pixels(p) > 0, 60) is None:
             raise wine_env.HarnessError("the saver showed no picture")
-        pids = {"saver": process.pid, "saver_wineserver": wineserver_pid(saver_world),
-                "idle": reference.pid, "idle_wineserver": wineserver_pid(idle_world),
-                "xvfb": saver_world.xvfb.pid}
-        usage = Usage(pids)
-        usage.start()
-        end = time.monotonic() + window_s
-        while time.monotonic() < end:
-            time.sleep(min(1.0, max(0.0, end - time.monotonic())))
-        result.update(usage.stop())
         screen.close()
         screen = None
+        time.sleep(3)   # the references' own start-up is over by then
+        pids = {"saver": process.pid, "saver_wineserver": wineserver_pid(saver_world),
+                "xvfb": saver_world.xvfb.pid}
+        for label, world, reference in running:
+            if reference.poll() is not None:
+                raise wine_env.HarnessError(f"{label} ended early ({reference.returncode})")
+            pids[label] = reference.pid
+            pids[label + "_wineserver"] = wineserver_pid(world)
+            pids[label + "_xvfb"] = world.xvfb.pid
+        usage = Usage(pids)
+        usage.start()
+        time.sleep(window_s)
+        result.update(usage.stop())
+        for label, world, reference in running:
+            end_program(world, reference, key=label != "idle")
+        running = []
         memory = {}
         whole = Usage({"saver": process.pid, "saver_wineserver": pids["saver_wineserver"]})
         whole.c0 = {k: {"ticks": 0, "ns": 0} for k in whole.pids}
@@ -324,7 +355,8 @@ def measure_painting(saver_world, idle_world, saver, idle_loop, window_s, memory
         if screen is not None:
             screen.close()
         end_program(saver_world, process)
-        end_program(idle_world, reference)
+        for label, world, reference in running:
+            end_program(world, reference, key=label != "idle")
     return result
 
 
@@ -411,8 +443,9 @@ def main():
     parser.add_argument("--long", action="store_true", help="memory also at 10 minutes")
     parser.add_argument("--memory-minutes", default="1,5")
     parser.add_argument("--hold-window", type=float, default=57.0)
+    parser.add_argument("--hold-runs", type=int, default=2)
     parser.add_argument("--paint-window", type=float, default=60.0)
-    parser.add_argument("--start-runs", type=int, default=5)
+    parser.add_argument("--start-runs", type=int, default=10)
     parser.add_argument("--only", default="parts,start,hold,paint")
     args = parser.parse_args()
     saver = Path(args.saver).resolve()
@@ -432,7 +465,7 @@ def main():
         small_idle = open_session("idle-1024", 1024, 768) if only & {"hold", "paint"} else None
         if small_idle:
             worlds.append(small_idle)
-        small_rearm = open_session("rearm-1024", 1024, 768) if "hold" in only else None
+        small_rearm = open_session("rearm-1024", 1024, 768) if only & {"hold", "paint"} else None
         if small_rearm:
             worlds.append(small_rearm)
         if "parts" in only:
@@ -446,18 +479,21 @@ def main():
             save()
         if "hold" in only:
             print("bench: holding at 1024x768", flush=True)
-            results["hold_1024x768"] = measure_holding(
+            results["hold_1024x768"] = merge_runs([measure_holding(
                 small, [("idle", small_idle, bench / "idle_loop.exe"),
                         ("rearm", small_rearm, bench / "idle_rearm.exe")], saver, args.hold_window)
+                for _ in range(args.hold_runs)])
             save()
         if "paint" in only:
             minutes = [float(m) for m in args.memory_minutes.split(",")]
             minutes += [10.0] if args.long else []
             print(f"bench: painting at 1024x768, then memory up to {minutes[-1]} minutes",
                   flush=True)
-            results["paint_1024x768"] = measure_painting(small, small_idle, saver,
-                                                         bench / "idle_loop.exe",
-                                                         args.paint_window, minutes)
+            results["paint_1024x768"] = measure_painting(
+                small, [("idle", small_idle, bench / "idle_loop.exe", []),
+                        ("paint_loop", small_rearm, bench / "paint_loop.exe",
+                         [small_rearm.winpath(saver)])],
+                saver, args.paint_window, minutes)
             save()
         for world in list(worlds):
             world.close()
@@ -470,9 +506,10 @@ def main():
             big_rearm = open_session("rearm-1920", 1920, 1080)
             worlds.append(big_rearm)
             print("bench: holding at 1920x1080", flush=True)
-            results["hold_1920x1080"] = measure_holding(
+            results["hold_1920x1080"] = merge_runs([measure_holding(
                 big, [("idle", big_idle, bench / "idle_loop.exe"),
                       ("rearm", big_rearm, bench / "idle_rearm.exe")], saver, args.hold_window)
+                for _ in range(args.hold_runs)])
             save()
     finally:
         for world in worlds:
