@@ -167,6 +167,10 @@ struct Preprocessor {
                 if (!c.first) return false;
             return true;
         };
+        // Only the script's own lines end lines of the output, so that line
+        // numbers in messages are the script's; an included file's lines
+        // are joined by blanks.
+        const char lineEnd = depth == 1 ? '\n' : ' ';
         while (std::getline(lines, line)) {
             // Backslash continuations of directives.
             while (!line.empty() && (line.back() == '\\' || (line.back() == '\r' && line.size() > 1 &&
@@ -175,15 +179,15 @@ struct Preprocessor {
                 std::string next;
                 if (!std::getline(lines, next)) break;
                 line += next;
-                output += '\n';
+                output += lineEnd;
             }
             std::string trimmed = Trim(line);
             if (trimmed.empty() || trimmed[0] != '#') {
                 if (live()) output += line;
-                output += '\n';
+                output += lineEnd;
                 continue;
             }
-            output += '\n';
+            output += lineEnd;
             std::string directive = Trim(trimmed.substr(1));
             size_t space = directive.find_first_of(" \t(");
             std::string word = directive.substr(0, space);
