@@ -143,13 +143,14 @@ bool IsStockBrush(HGDIOBJ object) {
 }
 
 // The colours of the system colour indexes (COLOR_*), as a brush handle of
-// index + 1 selects them in FillRect and class backgrounds. Wine's defaults.
+// index + 1 selects them in FillRect and class backgrounds: GetSysColor of
+// Wine 8's default theme, measured (COLOR_BTNFACE is 0xF5F5F5).
 bool SystemColour(int index, uint32_t *pixel) {
     static const uint32_t colours[] = {
-        0xC0C0C0, 0x3A6EA5, 0x000080, 0x808080, 0xC0C0C0, 0xFFFFFF, 0x000000, 0x000000,
-        0x000000, 0xFFFFFF, 0xC0C0C0, 0xC0C0C0, 0x808080, 0x000080, 0xFFFFFF, 0xC0C0C0,
-        0x808080, 0x808080, 0x000000, 0xC0C0C0, 0xFFFFFF, 0x000000, 0xDCDCDC, 0x000000,
-        0xFFFFE1, 0xB5B5B5, 0x0000FF, 0x1084D0, 0xB5B5B5, 0x000080, 0xC0C0C0};
+        0xFFFFFF, 0x256F95, 0x3296FA, 0x808080, 0xFFFFFF, 0xFFFFFF, 0x9E9E9E, 0x000000,
+        0x000000, 0x000000, 0xFFFFFF, 0xFFFFFF, 0x808080, 0x3096FA, 0xFFFFFF, 0xF5F5F5,
+        0xA6A6A6, 0xA6A6A6, 0x000000, 0xC8C8C8, 0xFFFFFF, 0x6A6A6A, 0xE3E3E3, 0x000000,
+        0xFFFFFF, 0xFFFFFF, 0xE0E0E0, 0x3296FA, 0x808080, 0x3096FA, 0xFFFFFF};
     if (index < 0 || index >= int(sizeof(colours) / sizeof(colours[0]))) return false;
     *pixel = colours[index];
     return true;

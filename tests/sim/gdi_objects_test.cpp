@@ -345,6 +345,28 @@ TEST_F(GdiObjects, FillRectClipsAndOrdersTheRectangle) {
     EXPECT_EQ(COLORREF(0xFFFFFFFF), GetPixel(memory, -1, 0));
 }
 
+// A system colour index + 1 stands for a brush of that colour; the colours
+// are those of Wine's default theme.
+TEST_F(GdiObjects, SystemColourBrushes) {
+    HDC memory = CreateCompatibleDC(nullptr);
+    SelectObject(memory, LoadBitmapA(instance, "black6x4"));
+    RECT left{0, 0, 3, 4}, right{3, 0, 6, 4};
+    EXPECT_EQ(1, FillRect(memory, &left, reinterpret_cast<HBRUSH>(uintptr_t(15 + 1))));  // COLOR_BTNFACE
+    EXPECT_EQ(1, FillRect(memory, &right, reinterpret_cast<HBRUSH>(uintptr_t(5 + 1))));  // COLOR_WINDOW
+    EXPECT_EQ(RGB(0xF5, 0xF5, 0xF5), GetPixel(memory, 2, 3));
+    EXPECT_EQ(RGB(0xFF, 0xFF, 0xFF), GetPixel(memory, 3, 0));
+    EXPECT_TRUE(sim::Misuse().empty());
+}
+
+TEST_F(GdiObjects, StockBrushDescribesItself) {
+    struct { UINT style; COLORREF color; ULONG_PTR hatch; } brush{9, 9, 9};
+    EXPECT_EQ(int(sizeof brush), GetObjectA(GetStockObject(BLACK_BRUSH), sizeof brush, &brush));
+    EXPECT_EQ(0u, brush.style);  // BS_SOLID
+    EXPECT_EQ(RGB(0, 0, 0), brush.color);
+    EXPECT_EQ(int(sizeof brush), GetObjectA(GetStockObject(WHITE_BRUSH), sizeof brush, &brush));
+    EXPECT_EQ(RGB(255, 255, 255), brush.color);
+}
+
 TEST_F(GdiObjects, ColoursComeBackAsColorrefs) {
     HDC memory = CreateCompatibleDC(nullptr);
     HBITMAP picture = LoadBitmapA(instance, "t4x1");
