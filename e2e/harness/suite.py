@@ -8,6 +8,7 @@ saying why.
 """
 
 import os
+import signal
 import sys
 import time
 import unittest
@@ -66,6 +67,8 @@ def main():
             print("The 32-bit saver is checked statically (e2e_static_pe) instead.", flush=True)
             sys.exit(SKIP_CODE)
         _session = probe_session
+    # A CTest timeout sends SIGTERM: unwind so the display and server are ended.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     started = time.monotonic()
     try:
         program = unittest.main(exit=False, verbosity=2)

@@ -186,6 +186,15 @@ class WineSession:
 
     # ----- lifetime -------------------------------------------------------
     def start(self):
+        """Brings up the display, prefix and server; on failure tears down
+        whatever was started before raising."""
+        try:
+            return self._start()
+        except BaseException:
+            self.close()
+            raise
+
+    def _start(self):
         started = time.monotonic()
         if self.own_display:
             self._start_xvfb()
@@ -201,6 +210,8 @@ class WineSession:
         return self
 
     def close(self):
+        if self.log.closed:
+            return
         env = self.env()
         try:
             subprocess.run([WINESERVER, "-k"], env=env, stdout=self.log, stderr=self.log, timeout=30)
@@ -252,9 +263,10 @@ class WineSession:
             "WINEPREFIX": str(self.prefix),
             "WINEDEBUG": "-all",
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
-            "DISPLAY": self.display,
             "WINEARCH": "win64",
         })
+        if self.display:
+            env["DISPLAY"] = self.display
         if self.bits == 64:
             env["WINELOADER"] = WINE64
         return env
