@@ -24,6 +24,15 @@ if [ -f "$out/disk.qcow2" ] && [ -f "$out/vmlinuz" ] && [ -f "$out/initrd.img" ]
   exit 0
 fi
 
+# One build at a time on this machine; another may have finished meanwhile.
+mkdir -p "$cache"
+exec 9> "$cache/i386.lock"
+flock 9
+if [ -f "$out/disk.qcow2" ] && [ -f "$out/vmlinuz" ] && [ -f "$out/initrd.img" ]; then
+  echo "$out"
+  exit 0
+fi
+
 if [ "$(id -u)" -ne 0 ]; then
   echo "build-image: must run as root (debootstrap)" >&2
   exit 1
@@ -79,7 +88,7 @@ t0=$(date +%s)
 stamp() { echo "build-image: $(( $(date +%s) - t0 )) s: $*" >&2; }
 
 # 1. First stage on the host: download and unpack the base system.
-packages=linux-image-686,kmod,wine,wine32,xvfb,xdotool,imagemagick,procps,busybox-static
+packages=linux-image-686,kmod,wine,wine32,xvfb,xdotool,imagemagick,procps,busybox-static,python3
 mkdir -p "$root" "$cache/debs"
 stamp "debootstrap first stage from $mirror"
 debootstrap --arch=i386 --variant=minbase --foreign --cache-dir="$cache/debs" \

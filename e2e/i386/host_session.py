@@ -5,6 +5,7 @@ that it does not have itself."""
 import shutil
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import session as common
@@ -41,6 +42,14 @@ class HostSession(wine_env.WineSession):
         subprocess.Popen([self.wine, str(program)] + args, env=env, stdin=subprocess.DEVNULL,
                          stdout=self.log, stderr=self.log)
         return d
+
+    def registry(self, changes):
+        """Applies (key, value, data, kind) changes; data None deletes."""
+        for key, value, data, kind in changes:
+            if data is None:
+                self.reg_delete(key, value)
+            else:
+                self.reg_add(key, value, data, kind)
 
     def read_file(self, path):
         path = Path(path)
@@ -94,6 +103,17 @@ class _Launch:
 
     def still_running_after(self, seconds):
         return self.inner.still_running_after(seconds)
+
+    def press_until_ended(self, key, timeout=120):
+        """Sends `key` and waits up to 3 s for the end, again and again."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            self.inner.session.xdotool("key", key)
+            try:
+                return self.wait(3)
+            except AssertionError:
+                continue
+        raise AssertionError(f"the program did not end within {timeout} s of pressing {key}")
 
     def wait(self, timeout=60):
         text = common.wait_for(lambda: self.inner.result_file.exists() and

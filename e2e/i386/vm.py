@@ -69,6 +69,7 @@ class Vm:
         self.snapshot = snapshot
         self.tmp = Path(tempfile.mkdtemp(prefix="vellomire-vm-"))
         self.log_dir = Path(log_dir) if log_dir else self.tmp
+        self.log_dir.mkdir(parents=True, exist_ok=True)
         self.socket_path = self.tmp / "job.sock"
         self.console = self.log_dir / "console.log"
         self.qemu = None

@@ -42,6 +42,24 @@ class VmLaunch:
             raise HarnessError(f"launcher could not start the program: {text.strip()}")
         return parse_exit(text)
 
+    def press_until_ended(self, key, timeout=120):
+        """Sends `key` and waits up to 3 s for the program to end, again and
+        again, all inside the machine; returns its ExitResult."""
+        r = shlex.quote(str(self.result_file))
+        result = self.session.vm.job(
+            f"end=$(( $(date +%s) + {int(timeout)} ))\n"
+            f"while [ $(date +%s) -lt $end ]; do\n"
+            f"  xdotool key {shlex.quote(key)}\n"
+            f"  round=$(( $(date +%s) + 3 ))\n"
+            f"  while [ $(date +%s) -lt $round ]; do\n"
+            f"    [ -s {r} ] && exit 0\n    sleep 0.05\n  done\n"
+            f"done\nexit 3\n", fetch=[str(self.result_file)], timeout=timeout + 30)
+        if result.rc == 3:
+            raise AssertionError(f"the program did not end within {timeout} s of pressing {key}")
+        if result.rc != 0 or str(self.result_file) not in result.files:
+            raise HarnessError(f"pressing keys failed: {result.stderr!r}")
+        return parse_exit(result.files[str(self.result_file)].decode())
+
     def still_running_after(self, seconds):
         """True when the program has not ended within `seconds` (only where an
         exit must NOT come)."""
@@ -83,7 +101,8 @@ setsid Xvfb :1 -screen 0 1024x768x24 -noreset -nolisten tcp > {GUEST_ROOT}/xvfb.
 for _ in $(seq 1 600); do [ -e /tmp/.X11-unix/X1 ] && break; sleep 0.1; done
 [ -e /tmp/.X11-unix/X1 ]
 setsid wineserver -p > {GUEST_ROOT}/wineserver.log 2>&1 < /dev/null
-wine reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f > /dev/null 2>&1 < /dev/null
+wine {GUEST_ROOT}/bin/winlist.exe 'Z:\\tmp\\e2e\\warm.txt' > {GUEST_ROOT}/warm.log 2>&1 < /dev/null
+grep -qx end {GUEST_ROOT}/warm.txt
 """, put=put, timeout=600).check("starting Xvfb and the wineserver")
         self.timings["ready"] = time.monotonic() - started
         return self
@@ -194,6 +213,29 @@ wine reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f > /dev/null 2
     def reg_delete(self, key, value):
         self.wine("reg", "delete", key, "/v", value, "/f")
 
+    def registry(self, changes):
+        """Applies (key, value, data, kind) changes in one import; data None
+        deletes the value."""
+        roots = {"HKCU": "HKEY_CURRENT_USER", "HKLM": "HKEY_LOCAL_MACHINE"}
+        lines = ["REGEDIT4", ""]
+        for key, value, data, kind in changes:
+            root, _, rest = key.partition("\\")
+            lines.append(f"[{roots.get(root, root)}\\{rest}]")
+            if data is None:
+                lines.append(f'"{value}"=-')
+            elif kind == "REG_DWORD":
+                lines.append(f'"{value}"=dword:{int(data):08x}')
+            else:
+                escaped = data.replace("\\", "\\\\").replace('"', '\\"')
+                lines.append(f'"{value}"="{escaped}"')
+            lines.append("")
+        self.counter += 1
+        path = GUEST_ROOT / "work" / f"{self.counter:03d}-changes.reg"
+        result = self.vm.job(f"wine regedit /s '{self.winpath(path)}' > /dev/null 2>&1 < /dev/null",
+                             put={str(path): "\r\n".join(lines).encode("latin-1")}, timeout=120)
+        if result.rc != 0:
+            raise HarnessError(f"regedit failed ({result.rc})")
+
     def set_windows_version(self, version, program="vellomire.scr"):
         key = rf"HKCU\Software\Wine\AppDefaults\{program}"
         if version is None:
@@ -211,10 +253,14 @@ wine reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f > /dev/null 2
             raise HarnessError(f"winlist failed ({result.rc})")
         return parse_winlist(result.files[str(out)].decode("latin-1"))
 
-    def find_windows(self, cls=None, title=None, visible=True, pid=None, top_level=None,
-                     parent=None):
+    def find_windows(self, **criteria):
+        return self._select(self.windows(), **criteria)
+
+    @staticmethod
+    def _select(windows, cls=None, title=None, visible=True, pid=None, top_level=None,
+                parent=None):
         found = []
-        for w in self.windows():
+        for w in windows:
             if cls is not None and w.cls != cls:
                 continue
             if title is not None and w.title != title:
@@ -230,16 +276,59 @@ wine reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f > /dev/null 2
             found.append(w)
         return found
 
-    def wait_for_window(self, timeout=90, **criteria):
-        found = wait_for(lambda: self.find_windows(**criteria), timeout,
-                         f"a window with {criteria}", interval=0.1)
-        if len(found) != 1:
-            raise AssertionError(f"expected one window with {criteria}, found {found}")
-        return found[0]
+    def _poll_windows(self, needle, present, seconds):
+        """Lists windows inside the machine until a line contains the text
+        `needle` (or none does, when `present` is false) or `seconds` pass;
+        returns the last list."""
+        self.counter += 1
+        out = GUEST_ROOT / "work" / f"{self.counter:03d}-windows.txt"
+        test = "grep -qF -- \"$needle\" {out}" if present else "! grep -qF -- \"$needle\" {out}"
+        script = (f"needle=$(printf '%s' {shlex.quote(needle)})\n"
+                  f"end=$(( $(date +%s) + {max(1, int(seconds))} ))\n"
+                  f"while :; do\n"
+                  f"  rm -f {out}\n"
+                  f"  wine {self.helper('winlist')} '{self.winpath(out)}' > /dev/null 2>&1 < /dev/null\n"
+                  f"  grep -qx end {out} && {test.format(out=out)} && exit 0\n"
+                  f"  [ $(date +%s) -ge $end ] && exit 0\n"
+                  f"  sleep 0.1\n"
+                  f"done\n")
+        result = self.vm.job(script, fetch=[str(out)], timeout=seconds + 120)
+        if str(out) not in result.files:
+            raise HarnessError(f"winlist failed ({result.rc})")
+        return parse_winlist(result.files[str(out)].decode("latin-1"))
 
-    def wait_for_no_window(self, timeout=90, **criteria):
-        wait_for(lambda: not self.find_windows(**criteria), timeout,
-                 f"no window with {criteria}", interval=0.1)
+    @staticmethod
+    def _needle(criteria):
+        if criteria.get("cls") is not None:
+            return "\t" + criteria["cls"] + "\t"
+        if criteria.get("title") is not None:
+            return "\t" + criteria["title"] + "\t"
+        return "\t"
+
+    def wait_for_window(self, timeout=120, **criteria):
+        deadline = time.monotonic() + timeout
+        while True:
+            windows = self._poll_windows(self._needle(criteria), True,
+                                         deadline - time.monotonic())
+            found = self._select(windows, **criteria)
+            if found:
+                if len(found) != 1:
+                    raise AssertionError(f"expected one window with {criteria}, found {found}")
+                return found[0]
+            if time.monotonic() >= deadline:
+                raise AssertionError(f"timed out after {timeout:.1f} s waiting for a window "
+                                     f"with {criteria}")
+
+    def wait_for_no_window(self, timeout=120, **criteria):
+        deadline = time.monotonic() + timeout
+        while True:
+            windows = self._poll_windows(self._needle(criteria), False,
+                                         deadline - time.monotonic())
+            if not self._select(windows, **criteria):
+                return
+            if time.monotonic() >= deadline:
+                raise AssertionError(f"timed out after {timeout:.1f} s waiting for no window "
+                                     f"with {criteria}")
 
     # ----- input and screen ---------------------------------------------------
     def xdotool(self, *args):

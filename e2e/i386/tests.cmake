@@ -1,0 +1,40 @@
+# The 32-bit saver end to end: 32-bit Wine in an emulated i386 Debian machine
+# (qemu-system-i386, software emulation), since this kind of machine cannot
+# run 32-bit code. Included by e2e/CMakeLists.txt.
+#   e2e_i386_image   builds the machine image once per machine (cached under
+#                    ~/.cache/vellomire/i386-<hash>; about 15 minutes cold);
+#                    a build that fails fails loudly, and so the suite.
+#   e2e_i386_suite   boots the machine once and runs e2e/i386/cases.py on the
+#                    32-bit build (build/win32)
+#   e2e_cases_win64  the same cases on the 64-bit build under the host's wine64
+if(NOT DEFINED VELLOMIRE_WIN32_DIR)
+  set(VELLOMIRE_WIN32_DIR ${CMAKE_SOURCE_DIR}/build/win32)
+endif()
+if(NOT DEFINED VELLOMIRE_WIN64_DIR)
+  set(VELLOMIRE_WIN64_DIR ${CMAKE_SOURCE_DIR}/build/win64)
+endif()
+set(I386_DIR ${CMAKE_SOURCE_DIR}/e2e/i386)
+
+add_test(NAME e2e_i386_image COMMAND bash ${I386_DIR}/build-image.sh)
+set_tests_properties(e2e_i386_image PROPERTIES
+  LABELS "i386"
+  FIXTURES_SETUP i386_image
+  RESOURCE_LOCK i386_vm
+  TIMEOUT 3000)
+
+add_test(NAME e2e_i386_suite
+  COMMAND /usr/bin/python3 ${I386_DIR}/run_suite.py --backend i386
+          --build-dir ${VELLOMIRE_WIN32_DIR})
+set_tests_properties(e2e_i386_suite PROPERTIES
+  LABELS "i386"
+  FIXTURES_REQUIRED i386_image
+  RESOURCE_LOCK i386_vm
+  TIMEOUT 2400)
+
+add_test(NAME e2e_cases_win64
+  COMMAND /usr/bin/python3 ${I386_DIR}/run_suite.py --backend wine64
+          --build-dir ${VELLOMIRE_WIN64_DIR})
+set_tests_properties(e2e_cases_win64 PROPERTIES
+  LABELS "wine"
+  RESOURCE_LOCK wine
+  TIMEOUT 600)
