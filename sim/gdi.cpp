@@ -319,9 +319,17 @@ int FillRectOn(HDC hdc, const RECT &rect, HBRUSH brush, std::string *misuse) {
     Surface s;
     if (!SurfaceOf(*dc, &s, true)) return 0;
     if (s.pixels == nullptr) return 1;
-    // An inverted rectangle is ordered first, as Wine's PatBlt does.
-    RECT r{std::min(rect.left, rect.right), std::min(rect.top, rect.bottom),
-           std::max(rect.left, rect.right), std::max(rect.top, rect.bottom)};
+    // An inverted rectangle is turned round its far edge, as Wine does
+    // (measured: {4, 2, 2, 0} fills columns 3 and 4 of rows 1 and 2).
+    RECT r = rect;
+    if (r.left > r.right) {
+        r.left = rect.right + 1;
+        r.right = rect.left + 1;
+    }
+    if (r.top > r.bottom) {
+        r.top = rect.bottom + 1;
+        r.bottom = rect.top + 1;
+    }
     RECT target = Intersect(RECT{r.left + s.originX, r.top + s.originY, r.right + s.originX,
                                  r.bottom + s.originY},
                             s.clip);
@@ -734,15 +742,16 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourc
         RecordMisuse("BitBlt with an unsupported raster operation " + RopName(rop));
         return finish(FALSE);
     }
-    // Negative extents name the same rectangle from its other corner.
+    // A negative extent e at c covers c + e + 1 up to c, at both ends of
+    // the copy, as Wine does (measured: width -2 at 3 copies columns 2 and 3).
     if (width < 0) {
-        x += width;
-        sourceX += width;
+        x += width + 1;
+        sourceX += width + 1;
         width = -width;
     }
     if (height < 0) {
-        y += height;
-        sourceY += height;
+        y += height + 1;
+        sourceY += height + 1;
         height = -height;
     }
     // The destination first: making its pixels writable may copy them, and

@@ -324,7 +324,8 @@ TEST_F(GdiObjects, FillRectClipsAndOrdersTheRectangle) {
     HBITMAP canvas = LoadBitmapA(instance, "black6x4");
     SelectObject(memory, canvas);
     HBRUSH white = HBRUSH(GetStockObject(WHITE_BRUSH));
-    RECT inverted{4, 2, 2, 0};  // taken as {2, 0, 4, 2}
+    // Inverted: turned round its far edge, columns 3 and 4 of rows 1 and 2 (Wine).
+    RECT inverted{4, 2, 2, 0};
     EXPECT_EQ(1, FillRect(memory, &inverted, white));
     RECT outside{5, 3, 100, 100};
     EXPECT_EQ(1, FillRect(memory, &outside, white));
@@ -332,9 +333,9 @@ TEST_F(GdiObjects, FillRectClipsAndOrdersTheRectangle) {
     EXPECT_EQ(1, FillRect(memory, &empty, white));
     const uint32_t w = 0xFFFFFF, o = 0;
     const std::vector<uint32_t> expected = {
-        o, o, w, w, o, o,
-        o, o, w, w, o, o,
         o, o, o, o, o, o,
+        o, o, o, w, w, o,
+        o, o, o, w, w, o,
         o, o, o, o, o, w,
     };
     EXPECT_EQ(expected, PixelsOf(memory, 6, 4));
@@ -390,10 +391,13 @@ TEST_F(GdiObjects, NegativeExtentsNameTheRectangleFromItsOtherCorner) {
     HDC target = CreateCompatibleDC(nullptr);
     SelectObject(source, LoadBitmapA(instance, "t4x1"));
     SelectObject(target, LoadBitmapA(instance, "black6x4"));
-    // Width -2 at x 3 from source x 4: the columns 2 and 3 of the source to 1 and 2.
-    EXPECT_EQ(TRUE, BitBlt(target, 3, 0, -2, 1, source, 4, 0, SRCCOPY));
-    EXPECT_EQ((std::vector<uint32_t>{0, 0x0000FF, 0xFFFFFF, 0, 0, 0}), PixelsOf(target, 6, 1));
+    // Width -2 at x 3 from source x 3: source columns 2 and 3 to columns 2
+    // and 3 (Wine); from source x 4 the second column would lie outside.
+    EXPECT_EQ(TRUE, BitBlt(target, 3, 0, -2, 1, source, 3, 0, SRCCOPY));
+    EXPECT_EQ((std::vector<uint32_t>{0, 0, 0x0000FF, 0xFFFFFF, 0, 0}), PixelsOf(target, 6, 1));
     EXPECT_TRUE(sim::Misuse().empty());
+    EXPECT_EQ(TRUE, BitBlt(target, 1, 0, -1, 1, source, 1, 0, SRCCOPY));
+    EXPECT_EQ((std::vector<uint32_t>{0, 0x00FF00, 0x0000FF, 0xFFFFFF, 0, 0}), PixelsOf(target, 6, 1));
     EXPECT_EQ(FALSE, BitBlt(target, 0, 0, 1, 1, source, 0, 0, 0x00EE0086));  // SRCPAINT isn't supported
 }
 
