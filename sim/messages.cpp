@@ -269,6 +269,8 @@ LRESULT DefWindowProcInternal(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
         // A child lets its parent choose first.
         if ((w->style & WS_CHILD) && w->parent && Find(w->parent))
             if (Deliver(w->parent, WM_SETCURSOR, wParam, lParam, EventKind::Sent)) return TRUE;
+        // In the client area the class cursor is set; a class without one
+        // leaves the cursor as it is (Wine's NC_HandleSetCursor).
         if (LOWORD(lParam) == kHtClient) {
             HCURSOR cursor = w->kind == Kind::Program ? ProgramClassCursor(hwnd) : ArrowCursor();
             if (!cursor) return FALSE;

@@ -75,8 +75,27 @@ HINSTANCE ProgramInstance() { return reinterpret_cast<HINSTANCE>(uintptr_t(0x004
 
 void SetUnhandledExceptionVerdict(LONG verdict) { State().unhandledVerdict = verdict; }
 
+namespace {
+
+// The process is gone: its windows, timers, queue and classes go with it
+// without a message. Also when a test's own exception ends the run.
+struct ProcessCleanup {
+    ~ProcessCleanup() {
+        State().running = false;
+        core::ResetFaultGuards();
+        detail::InternalScope internal;
+        core::ResetDialogs();
+        core::ResetWindowCore();
+        core::ResetTimers();
+        core::ResetQueue();
+    }
+};
+
+}  // namespace
+
 ProcessResult RunProcess(const std::function<void()> &entry) {
     ProcessResult result;
+    ProcessCleanup cleanup;
     State().running = true;
     core::ResetFaultGuards();
     try {
@@ -91,15 +110,6 @@ ProcessResult RunProcess(const std::function<void()> &entry) {
         result.crashed = true;
         result.crashCode = unwind.code;
     }
-    State().running = false;
-    core::ResetFaultGuards();
-    // The process is gone: its windows, timers, queue and classes go with it
-    // without a message.
-    detail::InternalScope internal;
-    core::ResetDialogs();
-    core::ResetWindowCore();
-    core::ResetTimers();
-    core::ResetQueue();
     return result;
 }
 
