@@ -16,9 +16,10 @@
 // is. A write that changes nothing doesn't touch the file. Names and values
 // end at a NUL byte. All of this was checked against Wine 8 byte for byte.
 //
-// Not done as Wine does: files in UTF-16 (with a byte-order mark) are read
-// and written as bytes; a name with a folder is a native path (no drive
-// letters).
+// A file that starts with a byte-order mark (UTF-8, UTF-16LE or BE) is
+// read as text and written back in its encoding with its mark, as Wine
+// does; characters beyond one byte are not kept. A name with a folder is a
+// native path (no drive letters).
 //
 // Read-only files and folders are recognised by their permission bits (the
 // tests run as root, who may write anything), and refused with
@@ -91,6 +92,51 @@ bool SameText(const std::string &a, const std::string &b) {
         if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return true;
+}
+
+// The encodings a profile file may have; Wine recognises them by their
+// byte-order marks and writes the file back in the one it found.
+enum class Encoding { Ansi, Utf8, Utf16Le, Utf16Be };
+
+// The file's text, one byte a character: UTF-16 characters above 0xFF
+// (which a single-byte code page can't hold) read as '?'.
+std::string Decode(const std::string &bytes, Encoding *encoding) {
+    auto starts = [&](const char *mark, size_t n) { return bytes.size() >= n && bytes.compare(0, n, mark, n) == 0; };
+    if (starts("\xEF\xBB\xBF", 3)) {
+        *encoding = Encoding::Utf8;
+        return bytes.substr(3);
+    }
+    bool little = starts("\xFF\xFE", 2), big = starts("\xFE\xFF", 2);
+    if (!little && !big) {
+        *encoding = Encoding::Ansi;
+        return bytes;
+    }
+    *encoding = little ? Encoding::Utf16Le : Encoding::Utf16Be;
+    std::string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        unsigned lo = static_cast<unsigned char>(bytes[little ? i : i + 1]);
+        unsigned hi = static_cast<unsigned char>(bytes[little ? i + 1 : i]);
+        text += hi == 0 ? char(lo) : '?';
+    }
+    return text;
+}
+
+std::string Encode(const std::string &text, Encoding encoding) {
+    switch (encoding) {
+    case Encoding::Ansi: return text;
+    case Encoding::Utf8: return "\xEF\xBB\xBF" + text;
+    case Encoding::Utf16Le:
+    case Encoding::Utf16Be: {
+        bool little = encoding == Encoding::Utf16Le;
+        std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+        for (char c : text) {
+            bytes += little ? c : '\0';
+            bytes += little ? '\0' : c;
+        }
+        return bytes;
+    }
+    }
+    return text;
 }
 
 // Names and values are C strings in Wine's profile code: a NUL byte ends them.
@@ -308,7 +354,8 @@ DWORD ProfileString(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffe
     std::string bytes;
     Profile profile;
     bool haveFile = fileName != nullptr && ReadBytes(ResolvePath(fileName), &bytes);
-    if (haveFile) profile = Parse(bytes);
+    Encoding encoding = Encoding::Ansi;
+    if (haveFile) profile = Parse(Decode(bytes, &encoding));
     if (section == nullptr) {
         std::vector<std::string> names;
         for (const ProfileSection &s : profile.sections)
@@ -457,7 +504,8 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
     if (section == nullptr) return finish(FALSE, ERROR_FILE_NOT_FOUND);
     std::string bytes;
     if (exists && !ReadBytes(path, &bytes)) return finish(FALSE, ERROR_ACCESS_DENIED);
-    Profile profile = Parse(bytes);
+    Encoding encoding = Encoding::Ansi;  // a new file is written in the code page
+    Profile profile = Parse(Decode(bytes, &encoding));
     bool changed = false;
     ProfileSection *s = FindSection(profile, section);
     if (key == nullptr) {  // delete the section
@@ -498,7 +546,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
         }
     }
     if (!changed) return finish(TRUE, 0);
-    if (!WriteBytes(path, Serialize(profile))) return finish(FALSE, ERROR_ACCESS_DENIED);
+    if (!WriteBytes(path, Encode(Serialize(profile), encoding))) return finish(FALSE, ERROR_ACCESS_DENIED);
     return finish(TRUE, 0);
 }
 

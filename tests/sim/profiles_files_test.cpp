@@ -154,6 +154,35 @@ TEST_F(Profiles, BinaryFileNeitherCrashesNorBreaksTheWrite) {
     EXPECT_EQ(0u, GetPrivateProfileIntA("ScreenSaver.Vellomire", "Paint", 5, "control.ini"));
 }
 
+// Files with a byte-order mark are text in their encoding, and stay in it.
+TEST_F(Profiles, ByteOrderMarksAreReadAndKept) {
+    const std::string text = "[S]\r\nk=1\r\n", written = "[S]\r\nk=2\r\n";
+    auto utf16 = [](const std::string &t, bool little) {
+        std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+        for (char c : t) {
+            bytes += little ? c : '\0';
+            bytes += little ? '\0' : c;
+        }
+        return bytes;
+    };
+    const std::pair<std::string, std::string> files[] = {
+        {utf16(text, true), utf16(written, true)},
+        {utf16(text, false), utf16(written, false)},
+        {"\xEF\xBB\xBF" + text, "\xEF\xBB\xBF" + written},
+    };
+    for (const auto &file : files) {
+        sim::WriteWindowsFile("control.ini", file.first);
+        EXPECT_EQ(1u, GetPrivateProfileIntA("S", "k", 10, "control.ini"));
+        EXPECT_EQ(TRUE, WritePrivateProfileStringA("S", "k", "2", "control.ini"));
+        EXPECT_EQ(file.second, FileBytes("control.ini"));
+    }
+    // A character a single byte can't hold reads as '?'.
+    sim::WriteWindowsFile("control.ini", std::string("\xFF\xFE[\0S\0]\0\n\0k\0=\0\x3A\x26", 16));
+    char buffer[8];
+    EXPECT_EQ(1u, GetPrivateProfileStringA("S", "k", "", buffer, sizeof buffer, "control.ini"));
+    EXPECT_STREQ("?", buffer);
+}
+
 // ---------------------------------------------------------------- reading integers
 
 struct IntCase {

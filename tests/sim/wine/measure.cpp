@@ -118,6 +118,20 @@ static void ProfileWrites()
     ProfileWrite("deleted key", top, strlen(top), "S", "a", NULL);
     static const char junk[] = "\x00\x01\xff\xfe[S]\x00x\r\nk\x00=1\r\n\x1a\x1a";
     ProfileWrite("NUL bytes", junk, sizeof junk - 1, "ScreenSaver.Vellomire", "Paint", "0");
+    std::string text = "[S]\r\nk=1\r\n";
+    std::string utf16 = "\xFF\xFE", utf16be = "\xFE\xFF";
+    for (char c : text) {
+        utf16 += c;
+        utf16 += '\0';
+        utf16be += '\0';
+        utf16be += c;
+    }
+    std::string utf8 = "\xEF\xBB\xBF" + text;
+    ProfileWrite("UTF-16LE with its mark", utf16.data(), utf16.size(), "S", "k", "2");
+    ProfileWrite("UTF-16BE with its mark", utf16be.data(), utf16be.size(), "S", "k", "2");
+    ProfileWrite("UTF-8 with its mark", utf8.data(), utf8.size(), "S", "k", "2");
+    Put("measure.ini", utf16.data(), utf16.size());
+    fprintf(out, "GetPrivateProfileIntA of UTF-16LE k=1: %u\n", GetPrivateProfileIntA("S", "k", 10, "measure.ini"));
     char b[16];
     memset(b, 'x', sizeof b);
     DWORD n = GetPrivateProfileStringA("S", "missing", "dflt  ", b, 8, "none.ini");
