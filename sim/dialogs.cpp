@@ -144,11 +144,14 @@ void PaintControl(Window *w, UINT colorMessage) {
     EndPaintFor(w->hwnd, &ps);
 }
 
-// A button redraws itself at once when its state or focus changes (Wine's
-// buttons do), with the brush its parent chooses.
+// A control redraws itself at once when its state or focus changes (Wine's
+// buttons do, and its edit fields when they get the focus), with the brush
+// its parent chooses.
 void DrawNow(Window *w) {
     if (!IsVisibleWindow(w)) return;
-    UINT colorMessage = IsPushButton(w) ? WM_CTLCOLORBTN : WM_CTLCOLORSTATIC;
+    UINT colorMessage = w->kind == Kind::Edit ? WM_CTLCOLOREDIT
+                        : IsPushButton(w)     ? WM_CTLCOLORBTN
+                                              : WM_CTLCOLORSTATIC;
     HDC dc = detail::GetWindowDcInternal(w->hwnd);
     HBRUSH brush = nullptr;
     if (w->parent && Find(w->parent))
@@ -404,22 +407,23 @@ LRESULT ButtonProc(Window *w, UINT message, WPARAM wParam, LPARAM lParam) {
         default: return kDlgcButton;
         }
     case WM_KEYDOWN:
-        if (wParam == VK_SPACE) w->pushed = true;
+        if (wParam == VK_SPACE) Deliver(hwnd, kBmSetState, TRUE, 0);
         return 0;
     case WM_KEYUP:
         if (wParam == VK_SPACE && w->pushed) {
-            w->pushed = false;
-            ClickButton(w);
+            Deliver(hwnd, kBmSetState, FALSE, 0);
+            if (Find(hwnd)) ClickButton(w);
         }
         return 0;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
         SetFocusChecked(hwnd);
-        if (Find(hwnd)) w->pushed = true;
+        if (Find(hwnd)) Deliver(hwnd, kBmSetState, TRUE, 0);
         return 0;
     case WM_LBUTTONUP:
         if (w->pushed) {
-            w->pushed = false;
+            Deliver(hwnd, kBmSetState, FALSE, 0);
+            if (!Find(hwnd)) return 0;
             RECT client = ClientOnScreen(w);
             int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
             if (x >= 0 && y >= 0 && x < client.right - client.left && y < client.bottom - client.top) ClickButton(w);
@@ -553,7 +557,8 @@ LRESULT EditProc(Window *w, UINT message, WPARAM wParam, LPARAM lParam) {
         w->textLimit = wParam ? size_t(wParam) : size_t(0x7FFFFFFE);
         return 0;
     case WM_SETFOCUS:
-        NotifyParent(w, kEnSetFocus);
+        DrawNow(w);
+        if (Find(hwnd)) NotifyParent(w, kEnSetFocus);
         return 0;
     case WM_KILLFOCUS:
         NotifyParent(w, kEnKillFocus);

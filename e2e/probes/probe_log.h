@@ -27,6 +27,7 @@ void ProbeTimers(HINSTANCE instance);
 void ProbeActivation(HINSTANCE instance);
 void ProbeDialog(HINSTANCE instance);
 void ProbeProfile(HINSTANCE instance);
+void ProbeDialogKeys(HINSTANCE instance);
 
 // Runs the scenario named by the command line's last word and ends the process.
 void ProbeEntry();

@@ -246,6 +246,70 @@ void ProbeDialog(HINSTANCE instance)
     LogLine("DialogBoxParamA missing template = %ld", (long)result);
 }
 
+// The dialog's keyboard interface: keys posted one at a time to whichever
+// control has the focus, each after the previous one has been handled.
+static const struct {
+    UINT message;
+    WPARAM wParam;
+} kKeySteps[] = {
+    {WM_KEYDOWN, VK_TAB},   {WM_KEYUP, VK_TAB},     // OK to Cancel, which becomes the default
+    {WM_KEYDOWN, VK_TAB},   {WM_KEYUP, VK_TAB},     // to the field, its text selected
+    {WM_CHAR, '7'},         {WM_CHAR, 'x'},         // a digit replaces the text; a letter is refused
+    {WM_CHAR, '8'},         {WM_CHAR, 8},           // and a backspace takes the 8 back
+    {WM_CHAR, '9'},         {WM_KEYDOWN, VK_TAB},   // to the check box
+    {WM_KEYUP, VK_TAB},     {WM_KEYDOWN, VK_SPACE}, // space ticks it
+    {WM_KEYUP, VK_SPACE},   {WM_KEYDOWN, VK_TAB},   // round to OK
+    {WM_KEYUP, VK_TAB},     {WM_KEYDOWN, VK_TAB},   // to Cancel
+    {WM_KEYUP, VK_TAB},     {WM_KEYDOWN, VK_RETURN},  // Enter: the focused push button
+};
+static size_t g_keyStep;
+
+static INT_PTR CALLBACK ProbeKeysProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        NameWindowAs(dialog, "dlg");
+        NameWindowAs(GetDlgItem(dialog, 1), "ok");
+        NameWindowAs(GetDlgItem(dialog, 2), "cancel");
+        NameWindowAs(GetDlgItem(dialog, 101), "edit");
+        NameWindowAs(GetDlgItem(dialog, 102), "tick");
+    }
+    LogMessage("dlgproc", dialog, message, wParam, lParam);
+    switch (message) {
+    case WM_INITDIALOG:
+        SetDlgItemTextA(dialog, 101, "20");
+        PostMessageA(dialog, kApp + 3, 0, 0);
+        return TRUE;
+    case kApp + 3: {
+        char text[16] = "";
+        GetDlgItemTextA(dialog, 101, text, sizeof text);
+        HWND focus = GetFocus();
+        LogLine("step %u: focus %s, text \"%s\", tick %u, default %lu", (unsigned)g_keyStep,
+                WindowName(focus), text, IsDlgButtonChecked(dialog, 102),
+                (unsigned long)(SendMessageA(dialog, DM_GETDEFID, 0, 0) & 0xFFFF));
+        if (g_keyStep < sizeof kKeySteps / sizeof kKeySteps[0]) {
+            PostMessageA(focus, kKeySteps[g_keyStep].message, kKeySteps[g_keyStep].wParam, 1);
+            ++g_keyStep;
+            PostMessageA(dialog, kApp + 3, 0, 0);
+        }
+        return TRUE;
+    }
+    case WM_COMMAND:
+        if (wParam == IDOK || wParam == IDCANCEL) {
+            LogLine("EndDialog = %d", EndDialog(dialog, (INT_PTR)wParam));
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+void ProbeDialogKeys(HINSTANCE instance)
+{
+    INT_PTR result = DialogBoxParamA(instance, (LPCSTR)(ULONG_PTR)100, NULL, ProbeKeysProc, 0);
+    LogLine("DialogBoxParamA = %ld", (long)result);
+}
+
 void ProbeProfile(HINSTANCE)
 {
     const char *file = "vprobe.ini";
@@ -299,6 +363,8 @@ void ProbeEntry()
         ProbeDialog(instance);
     else if (strcmp(name, "profile") == 0)
         ProbeProfile(instance);
+    else if (strcmp(name, "dialogkeys") == 0)
+        ProbeDialogKeys(instance);
     else
         LogLine("unknown probe");
     LogLine("end");

@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
 import wine_env  # noqa: E402
 
-SCENARIOS = ["window", "messages", "timers", "activation", "dialog", "profile"]
+SCENARIOS = ["window", "messages", "timers", "activation", "dialog", "dialogkeys", "profile"]
 KNOWN_FILE = Path(__file__).resolve().parents[1] / "probes" / "known-differences.txt"
 
 
@@ -127,6 +127,9 @@ class Probes(suite.WineCase):
 
     def test_dialog(self):
         self.compare("dialog")
+
+    def test_dialogkeys(self):
+        self.compare("dialogkeys")
 
     def test_profile(self):
         self.compare("profile")
