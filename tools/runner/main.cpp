@@ -127,13 +127,13 @@ Options ParseOptions(int argc, char **argv)
                 Usage("--for takes milliseconds");
             options.runFor = uint64_t(ms);
         } else if (arg == "--at") {
-            std::string spec = value();
-            size_t colon = spec.find(':');
+            std::string timed = value();
+            size_t colon = timed.find(':');
             int64_t ms;
-            if (colon == std::string::npos || !ParseNumber(spec.substr(0, colon), &ms) || ms < 0 ||
-                !ValidEvent(spec.substr(colon + 1)))
+            if (colon == std::string::npos || !ParseNumber(timed.substr(0, colon), &ms) || ms < 0 ||
+                !ValidEvent(timed.substr(colon + 1)))
                 Usage("--at takes MS:key, MS:click, MS:move:DX,DY or MS:deactivate");
-            options.events.push_back({uint64_t(ms), spec.substr(colon + 1)});
+            options.events.push_back({uint64_t(ms), timed.substr(colon + 1)});
         } else if (arg == "--trace") {
             options.trace = true;
         } else if (arg == "--frames") {
