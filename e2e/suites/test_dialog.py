@@ -110,6 +110,14 @@ class Contents(DialogCase):
 
     def test_defaults_are_shown_and_ok_stores_both_keys(self):
         run, dialog = self.open_dialog()
+        # WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT
+        # (the system adds WS_CLIPSIBLINGS and DS_3DLOOK), not centred, no owner.
+        self.assertEqual(dialog.window.style & ~0x04000004, 0x90C800C0, f"style {dialog.window.style:08X}")
+        self.assertEqual(dialog.window.owner, 0)
+        self.assertEqual([(c.cls, c.title) for c in dialog.children], [
+            ("Button", "OK"), ("Button", "Cancel"), ("Static", dialog.children[2].title),
+            ("Static", "Change picture every"), ("Edit", ""), ("Static", "seconds"),
+            ("Static", dialog.children[6].title), ("Button", "Slowly paint pictures")])
         self.assertEqual(dialog.seconds_field.text, "20")
         self.assertEqual(dialog.paint_box.check, 1)
         self.wine.xdotool("key", "Return")
