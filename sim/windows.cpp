@@ -67,6 +67,10 @@ struct WindowState {
     HWND active = nullptr;
     HWND focus = nullptr;
     bool foregroundLocked = false;
+    // The program's thread holds the foreground input (Wine's foreground
+    // queue): its active window, if any, is the foreground window, also one
+    // that it activates later on its own.
+    bool programInput = false;
     HWND otherApplication = nullptr;
 };
 
@@ -116,7 +120,7 @@ bool IsProgram(const Window *w) { return w && w->kind != Kind::Outside; }
 
 bool MayTakeForeground() {
     WindowState &s = State();
-    return !s.foregroundLocked || s.foreground == nullptr || IsProgram(Find(s.foreground));
+    return !s.foregroundLocked || s.programInput || s.foreground == nullptr || IsProgram(Find(s.foreground));
 }
 
 bool CanActivate(HWND hwnd, HWND leaving) {
@@ -143,6 +147,7 @@ void ChangeActive(HWND hwnd, bool mouse, DWORD otherThread) {
         if (Find(previous)) Deliver(previous, WM_ACTIVATE, MAKELONG(WA_INACTIVE, 0), LPARAM(hwnd));
     }
     s.active = hwnd;
+    if (s.programInput) s.foreground = hwnd;
     if ((previous == nullptr) != (hwnd == nullptr)) {
         if (previous) SendActivateApp(false, otherThread);
         if (hwnd) SendActivateApp(true, otherThread);
@@ -185,6 +190,15 @@ void EraseNow(Window *w) {
     if (w->alive && !erased) w->eraseFailed = true;
 }
 
+void EraseUncovered(Window *parent) {
+    if (!parent || !IsVisibleWindow(parent) || parent->kind == Kind::Outside) return;
+    Invalidate(parent, false);
+    HDC dc = detail::GetWindowDcInternal(parent->hwnd);
+    LRESULT erased = Deliver(parent->hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    if (parent->alive) detail::ReleaseDcInternal(parent->hwnd, dc);
+    if (parent->alive && !erased) parent->eraseFailed = true;
+}
+
 // SetWindowPos with SWP_SHOWWINDOW or SWP_HIDEWINDOW and no move or size.
 // Without SWP_NOZORDER the window goes to the top of its band (also when it
 // is hidden); activation alone does not move it, as in Wine.
@@ -203,7 +217,10 @@ void ShowHide(Window *w, bool show, bool activate, bool zOrder) {
         w->needsPaint = w->needsErase = false;
     }
     if (show && activate && MayTakeForeground()) SetForegroundInternal(w->hwnd, false);
-    if (show && w->alive) EraseNow(w);
+    // A top-level window is drawn as it appears; a child waits for its paint.
+    if (show && w->alive && !(w->style & WS_CHILD)) EraseNow(w);
+    // The parent's area that a hidden child uncovers is erased at once.
+    if (!show && w->alive && (w->style & WS_CHILD)) EraseUncovered(Find(w->parent));
     if (w->alive) SendWindowPos(w, WM_WINDOWPOSCHANGED, flags | kSwpNoClientSize | kSwpNoClientMove);
 }
 
@@ -527,14 +544,10 @@ BOOL ShowWindowInternal(HWND hwnd, int command) {
     if (!w->alive) return wasVisible;
     if (!show) {
         if (hwnd == State().active) ActivateOther(hwnd);
+        // A focus inside the hidden window is lost without a message (the
+        // window can't keep it and Wine gives it to nobody).
         HWND focus = State().focus;
-        if (focus && (focus == hwnd || IsChildOf(hwnd, focus))) {
-            HWND parentWindow = isChild ? w->parent : nullptr;
-            if (parentWindow && IsProgram(Find(parentWindow)))
-                SetFocusChecked(parentWindow);
-            else
-                SetFocusInternal(nullptr);
-        }
+        if (focus && (focus == hwnd || IsChildOf(hwnd, focus))) State().focus = nullptr;
     } else {
         OnWindowShown(hwnd);
     }
@@ -572,20 +585,29 @@ HWND FocusWindowInternal() { return State().focus; }
 bool SetForegroundInternal(HWND hwnd, bool mouse) {
     WindowState &s = State();
     if (hwnd) hwnd = Root(hwnd);
+    Window *w = Find(hwnd);
+    if (!w) {
+        // No window to hand the foreground to: the program's thread keeps
+        // the foreground input without an active window (Wine refuses
+        // SetForegroundWindow(0) and deactivates with SetActiveWindow(0)).
+        ChangeActive(nullptr, mouse, 0);
+        if (!s.programInput) s.foreground = nullptr;
+        return true;
+    }
     if (hwnd == s.foreground) return true;
     HWND old = s.foreground;
+    bool oldProgramInput = s.programInput;
     s.foreground = hwnd;
-    Window *w = Find(hwnd);
-    HWND newActive = IsProgram(w) ? hwnd : nullptr;
-    if (newActive) s.foregroundLocked = false;
-    DWORD otherThread = 0;
-    if (newActive) {
+    if (IsProgram(w)) {
+        s.programInput = true;
+        s.foregroundLocked = false;
         Window *o = Find(old);
-        if (o && !IsProgram(o)) otherThread = kOutsideThreadId;
-    } else if (w) {
-        otherThread = kOutsideThreadId;
+        DWORD otherThread = !oldProgramInput && o && !IsProgram(o) ? kOutsideThreadId : 0;
+        ChangeActive(hwnd, mouse, otherThread);
+    } else {
+        s.programInput = false;
+        ChangeActive(nullptr, mouse, kOutsideThreadId);
     }
-    ChangeActive(newActive, mouse, otherThread);
     return true;
 }
 
@@ -692,6 +714,7 @@ void ResetWindowCore() {
     s.classes.clear();
     s.active = nullptr;
     s.focus = nullptr;
+    s.programInput = false;
     // Another process's window in front takes the foreground.
     if (!s.foreground)
         for (HWND hwnd : TopLevelsTopFirst())

@@ -112,6 +112,7 @@ static const MessageInfo kMessages[] = {
     {0x0136, "WM_CTLCOLORDLG", 'n', true},
     {0x0138, "WM_CTLCOLORSTATIC", 'n', true},
     {0x0201, "WM_LBUTTONDOWN", 'n', false},
+    {0x0210, "WM_PARENTNOTIFY", 'w', false},
     {0x0202, "WM_LBUTTONUP", 'n', false},
 };
 

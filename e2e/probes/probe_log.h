@@ -28,6 +28,7 @@ void ProbeActivation(HINSTANCE instance);
 void ProbeDialog(HINSTANCE instance);
 void ProbeProfile(HINSTANCE instance);
 void ProbeDialogKeys(HINSTANCE instance);
+void ProbeChildren(HINSTANCE instance);
 
 // Runs the scenario named by the command line's last word and ends the process.
 void ProbeEntry();

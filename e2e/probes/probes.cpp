@@ -264,6 +264,18 @@ static const struct {
 };
 static size_t g_keyStep;
 
+// Two more runs: Enter in the field clicks the dialog's own default button;
+// Esc cancels.
+static const struct {
+    UINT message;
+    WPARAM wParam;
+} kEnterInField[] = {
+    {WM_KEYDOWN, VK_TAB}, {WM_KEYUP, VK_TAB}, {WM_KEYDOWN, VK_TAB}, {WM_KEYUP, VK_TAB}, {WM_KEYDOWN, VK_RETURN},
+}, kEscape[] = {
+    {WM_KEYDOWN, VK_ESCAPE},
+};
+static int g_keyRun;
+
 static INT_PTR CALLBACK ProbeKeysProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_INITDIALOG) {
@@ -286,8 +298,17 @@ static INT_PTR CALLBACK ProbeKeysProc(HWND dialog, UINT message, WPARAM wParam, 
         LogLine("step %u: focus %s, text \"%s\", tick %u, default %lu", (unsigned)g_keyStep,
                 WindowName(focus), text, IsDlgButtonChecked(dialog, 102),
                 (unsigned long)(SendMessageA(dialog, DM_GETDEFID, 0, 0) & 0xFFFF));
-        if (g_keyStep < sizeof kKeySteps / sizeof kKeySteps[0]) {
-            PostMessageA(focus, kKeySteps[g_keyStep].message, kKeySteps[g_keyStep].wParam, 1);
+        size_t count = g_keyRun == 0   ? sizeof kKeySteps / sizeof kKeySteps[0]
+                       : g_keyRun == 1 ? sizeof kEnterInField / sizeof kEnterInField[0]
+                                       : sizeof kEscape / sizeof kEscape[0];
+        if (g_keyStep < count) {
+            UINT key = g_keyRun == 0   ? kKeySteps[g_keyStep].message
+                       : g_keyRun == 1 ? kEnterInField[g_keyStep].message
+                                       : kEscape[g_keyStep].message;
+            WPARAM code = g_keyRun == 0   ? kKeySteps[g_keyStep].wParam
+                          : g_keyRun == 1 ? kEnterInField[g_keyStep].wParam
+                                          : kEscape[g_keyStep].wParam;
+            PostMessageA(focus, key, code, 1);
             ++g_keyStep;
             PostMessageA(dialog, kApp + 3, 0, 0);
         }
@@ -306,8 +327,36 @@ static INT_PTR CALLBACK ProbeKeysProc(HWND dialog, UINT message, WPARAM wParam, 
 
 void ProbeDialogKeys(HINSTANCE instance)
 {
-    INT_PTR result = DialogBoxParamA(instance, (LPCSTR)(ULONG_PTR)100, NULL, ProbeKeysProc, 0);
-    LogLine("DialogBoxParamA = %ld", (long)result);
+    for (g_keyRun = 0; g_keyRun < 3; ++g_keyRun) {
+        g_keyStep = 0;
+        INT_PTR result = DialogBoxParamA(instance, (LPCSTR)(ULONG_PTR)100, NULL, ProbeKeysProc, 0);
+        LogLine("DialogBoxParamA = %ld", (long)result);
+    }
+}
+
+// Children: placement inside the parent, the parent told of them, the focus
+// handed back when a focused child goes, and the order of the destroy
+// messages down a family.
+void ProbeChildren(HINSTANCE instance)
+{
+    Register(instance, "ProbeChildren", LoggingProc);
+    HWND parent = Create(instance, "ProbeChildren", "Parent", 0, WS_POPUP | WS_VISIBLE, 40, 30, 300, 200, NULL);
+    HWND child = Create(instance, "ProbeChildren", "Child", 0, WS_CHILD | WS_VISIBLE | WS_BORDER, 10, 20, 100, 50,
+                        parent);
+    HWND grandchild = Create(instance, "ProbeChildren", "Grandchild", 0, WS_CHILD | WS_VISIBLE, 5, 5, 20, 10, child);
+    LogRect("child", child);
+    LogRect("grandchild", grandchild);
+    LogLine("GetParent child = %s", WindowName(GetParent(child)));
+    LogLine("SetFocus grandchild begin");
+    LogLine("SetFocus grandchild = %s", WindowName(SetFocus(grandchild)));
+    LogLine("DestroyWindow child begin");
+    LogLine("DestroyWindow child = %d", DestroyWindow(child));
+    LogLine("GetFocus = %s", WindowName(GetFocus()));
+    HWND second = Create(instance, "ProbeChildren", "Second", 0, WS_CHILD | WS_VISIBLE, 50, 60, 30, 30, parent);
+    Create(instance, "ProbeChildren", "Third", 0, WS_CHILD, 0, 0, 30, 30, second);
+    LogLine("DestroyWindow parent begin");
+    LogLine("DestroyWindow parent = %d", DestroyWindow(parent));
+    LogLine("IsWindow second = %d", IsWindow(second));
 }
 
 void ProbeProfile(HINSTANCE)
@@ -365,6 +414,8 @@ void ProbeEntry()
         ProbeProfile(instance);
     else if (strcmp(name, "dialogkeys") == 0)
         ProbeDialogKeys(instance);
+    else if (strcmp(name, "children") == 0)
+        ProbeChildren(instance);
     else
         LogLine("unknown probe");
     LogLine("end");
