@@ -262,11 +262,13 @@ class WineSession:
         env.update({
             "WINEPREFIX": str(self.prefix),
             "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            # No Mono or Gecko installers, and no menu entries written to $HOME.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
             "WINEARCH": "win64",
         })
         if self.display:
             env["DISPLAY"] = self.display
+        env.setdefault("HOME", str(self.root))
         if self.bits == 64:
             env["WINELOADER"] = WINE64
         return env
