@@ -29,6 +29,7 @@ void ProbeDialog(HINSTANCE instance);
 void ProbeProfile(HINSTANCE instance);
 void ProbeDialogKeys(HINSTANCE instance);
 void ProbeChildren(HINSTANCE instance);
+void ProbePaint(HINSTANCE instance);
 
 // Runs the scenario named by the command line's last word and ends the process.
 void ProbeEntry();

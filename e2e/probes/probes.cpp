@@ -334,6 +334,66 @@ void ProbeDialogKeys(HINSTANCE instance)
     }
 }
 
+// Painting: what BeginPaint reports after erases that failed or succeeded,
+// invalidated rectangles, UpdateWindow, and BeginPaint outside WM_PAINT.
+static LRESULT g_eraseAnswer;
+
+static void LogPaint(HWND hwnd, const char *when)
+{
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    LogLine("%s: BeginPaint %s, fErase %d, rcPaint %ld,%ld,%ld,%ld", when, dc ? "dc" : "null", ps.fErase,
+            (long)ps.rcPaint.left, (long)ps.rcPaint.top, (long)ps.rcPaint.right, (long)ps.rcPaint.bottom);
+    EndPaint(hwnd, &ps);
+}
+
+static LRESULT CALLBACK PaintProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    NameWindow(hwnd);
+    LogMessage("proc", hwnd, message, wParam, lParam);
+    if (message == WM_PAINT) {
+        LogPaint(hwnd, "WM_PAINT");
+        return 0;
+    }
+    if (message == WM_ERASEBKGND) {
+        LogLine("erase answered %ld", (long)g_eraseAnswer);
+        return g_eraseAnswer;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+static void Drain()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        LogMessage("get", msg.hwnd, msg.message, msg.wParam, msg.lParam);
+        DispatchMessageA(&msg);
+    }
+}
+
+void ProbePaint(HINSTANCE instance)
+{
+    WNDCLASSA wc;
+    memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = PaintProc;
+    wc.hInstance = instance;
+    wc.lpszClassName = "ProbePaint";   // no background brush
+    LogLine("RegisterClassA = %s", RegisterClassA(&wc) ? "atom" : "0");
+    g_eraseAnswer = 0;
+    HWND w = Create(instance, "ProbePaint", "Paint", 0, WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, NULL);
+    Drain();
+    LogLine("InvalidateRect no erase = %d", InvalidateRect(w, NULL, FALSE));
+    LogLine("UpdateWindow = %d", UpdateWindow(w));
+    RECT part = {10, 10, 50, 40};
+    LogLine("InvalidateRect part = %d", InvalidateRect(w, &part, TRUE));
+    LogLine("UpdateWindow = %d", UpdateWindow(w));
+    g_eraseAnswer = 1;
+    LogLine("InvalidateRect erase = %d", InvalidateRect(w, NULL, TRUE));
+    Drain();
+    LogPaint(w, "outside WM_PAINT");
+    LogLine("DestroyWindow = %d", DestroyWindow(w));
+}
+
 // Children: placement inside the parent, the parent told of them, the focus
 // handed back when a focused child goes, and the order of the destroy
 // messages down a family.
@@ -416,6 +476,8 @@ void ProbeEntry()
         ProbeDialogKeys(instance);
     else if (strcmp(name, "children") == 0)
         ProbeChildren(instance);
+    else if (strcmp(name, "paint") == 0)
+        ProbePaint(instance);
     else
         LogLine("unknown probe");
     LogLine("end");
