@@ -397,10 +397,12 @@ bool PeekMessageInternal(MSG *msg, HWND filter, UINT min, UINT max, bool remove)
     return true;
 }
 
+// TRUE for every keyboard message (WM_KEYFIRST to WM_KEYLAST, characters
+// included, as Wine answers), FALSE for the rest.
 bool TranslateInternal(const MSG *msg) {
     if (!msg) return false;
     UINT m = msg->message;
-    if (m != WM_KEYDOWN && m != WM_KEYUP && m != WM_SYSKEYDOWN && m != WM_SYSKEYUP) return false;
+    if (m < WM_KEYDOWN || m > 0x0109 /* WM_KEYLAST */) return false;
     if (m == WM_KEYDOWN || m == WM_SYSKEYDOWN) {
         char c = CharacterOfKey(int(msg->wParam), KeyIsDown(VK_SHIFT));
         if (c) PostInternal(msg->hwnd, m == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR, WPARAM(uint8_t(c)), msg->lParam);

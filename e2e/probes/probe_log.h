@@ -30,6 +30,7 @@ void ProbeProfile(HINSTANCE instance);
 void ProbeDialogKeys(HINSTANCE instance);
 void ProbeChildren(HINSTANCE instance);
 void ProbePaint(HINSTANCE instance);
+void ProbeFilters(HINSTANCE instance);
 
 // Runs the scenario named by the command line's last word and ends the process.
 void ProbeEntry();

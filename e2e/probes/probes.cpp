@@ -334,6 +334,60 @@ void ProbeDialogKeys(HINSTANCE instance)
     }
 }
 
+// Retrieval filters (a window and its descendants, thread messages, ranges),
+// a timer procedure, key translation, and the last error of a failed KillTimer.
+static void CALLBACK ProbeTimerProc(HWND hwnd, UINT message, UINT_PTR id, DWORD)
+{
+    LogLine("timer procedure: %s %u id %lu", WindowName(hwnd), message, (unsigned long)id);
+}
+
+static void LogPeek(const char *what, HWND filter, UINT first, UINT last, UINT flags)
+{
+    MSG msg;
+    BOOL got = PeekMessageA(&msg, filter, first, last, flags);
+    if (got)
+        LogLine("%s = 1: %s %04x %lu", what, WindowName(msg.hwnd), msg.message, (unsigned long)msg.wParam);
+    else
+        LogLine("%s = 0", what);
+}
+
+void ProbeFilters(HINSTANCE instance)
+{
+    Register(instance, "ProbeFilters", LoggingProc);
+    HWND parent = Create(instance, "ProbeFilters", "Parent", 0, WS_POPUP, 0, 0, 100, 100, NULL);
+    HWND child = Create(instance, "ProbeFilters", "Child", 0, WS_CHILD, 0, 0, 10, 10, parent);
+    HWND other = Create(instance, "ProbeFilters", "Other", 0, WS_POPUP, 0, 0, 100, 100, NULL);
+    PostMessageA(other, kApp + 1, 1, 0);
+    PostMessageA(child, kApp + 2, 2, 0);
+    PostMessageA(NULL, kApp + 3, 3, 0);
+    LogPeek("peek parent", parent, 0, 0, PM_REMOVE);
+    LogPeek("peek parent again", parent, 0, 0, PM_REMOVE);
+    LogPeek("peek thread only", (HWND)-1, 0, 0, PM_NOREMOVE);
+    LogPeek("peek timers", NULL, WM_TIMER, WM_TIMER, PM_REMOVE);
+    LogPeek("peek app+3", NULL, kApp + 3, kApp + 3, PM_REMOVE);
+    LogPeek("peek any", NULL, 0, 0, PM_REMOVE | PM_NOYIELD);
+    LogPeek("peek empty", NULL, 0, 0, PM_REMOVE);
+    PostMessageA(child, WM_KEYDOWN, 'A', 0x001E0001);
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        LogMessage("get", msg.hwnd, msg.message, msg.wParam, msg.lParam);
+        LogLine("TranslateMessage = %d", TranslateMessage(&msg));
+        DispatchMessageA(&msg);
+    }
+    LogLine("SetTimer = %lu", (unsigned long)SetTimer(other, 4, 25, ProbeTimerProc));
+    for (int i = 0; i < 2; ++i) {
+        if (GetMessageA(&msg, NULL, 0, 0) <= 0) break;
+        LogMessage("get", msg.hwnd, msg.message, msg.wParam, 0);
+        DispatchMessageA(&msg);
+    }
+    LogLine("KillTimer = %d", KillTimer(other, 4));
+    SetLastError(0);
+    BOOL killed = KillTimer(other, 4);
+    LogLine("KillTimer again = %d, last error %lu", killed, (unsigned long)GetLastError());
+    DestroyWindow(parent);
+    DestroyWindow(other);
+}
+
 // Painting: what BeginPaint reports after erases that failed or succeeded,
 // invalidated rectangles, UpdateWindow, and BeginPaint outside WM_PAINT.
 static LRESULT g_eraseAnswer;
@@ -478,6 +532,8 @@ void ProbeEntry()
         ProbeChildren(instance);
     else if (strcmp(name, "paint") == 0)
         ProbePaint(instance);
+    else if (strcmp(name, "filters") == 0)
+        ProbeFilters(instance);
     else
         LogLine("unknown probe");
     LogLine("end");
