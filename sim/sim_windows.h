@@ -435,6 +435,7 @@ BOOL GetWindowRect(HWND hwnd, LPRECT rect);
 HWND FindWindowA(LPCSTR className, LPCSTR windowName);
 BOOL IsWindow(HWND hwnd);
 BOOL IsWindowVisible(HWND hwnd);
+BOOL IsWindowEnabled(HWND hwnd);
 HWND GetParent(HWND hwnd);
 BOOL SetForegroundWindow(HWND hwnd);
 HWND GetForegroundWindow(void);

@@ -1055,6 +1055,14 @@ BOOL IsWindowVisible(HWND hwnd) {
     return result;
 }
 
+BOOL IsWindowEnabled(HWND hwnd) {
+    Call call = BeginCall("IsWindowEnabled", Name(hwnd));
+    Window *w = Find(hwnd);
+    BOOL result = (!call.fail && w && !(w->style & WS_DISABLED)) ? TRUE : FALSE;
+    EndCall(call, Format("%d", result), result);
+    return result;
+}
+
 // The parent of a child window, the owner of a popup, null otherwise.
 HWND GetParent(HWND hwnd) {
     Call call = BeginCall("GetParent", Name(hwnd));

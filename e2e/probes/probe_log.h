@@ -31,6 +31,7 @@ void ProbeDialogKeys(HINSTANCE instance);
 void ProbeChildren(HINSTANCE instance);
 void ProbePaint(HINSTANCE instance);
 void ProbeFilters(HINSTANCE instance);
+void ProbeOwnedDialog(HINSTANCE instance);
 
 // Runs the scenario named by the command line's last word and ends the process.
 void ProbeEntry();

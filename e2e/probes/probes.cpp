@@ -448,6 +448,23 @@ void ProbePaint(HINSTANCE instance)
     LogLine("DestroyWindow = %d", DestroyWindow(w));
 }
 
+// A dialog owned by a window of the program: the owner disabled while it
+// runs, enabled and active again after; the dialog placed from the owner.
+void ProbeOwnedDialog(HINSTANCE instance)
+{
+    Register(instance, "ProbeOwned", LoggingProc);
+    HWND owner = Create(instance, "ProbeOwned", "Owner", 0, WS_POPUP | WS_VISIBLE, 30, 40, 400, 300, NULL);
+    LogLine("DialogBoxParamA begin");
+    g_keyRun = 2;   // Esc
+    g_keyStep = 0;
+    INT_PTR result = DialogBoxParamA(instance, (LPCSTR)(ULONG_PTR)100, owner, ProbeKeysProc, 0);
+    LogLine("DialogBoxParamA = %ld", (long)result);
+    LogLine("IsWindowEnabled owner = %d", IsWindowEnabled(owner));
+    LogLine("GetActiveWindow = %s", WindowName(GetActiveWindow()));
+    LogLine("GetFocus = %s", WindowName(GetFocus()));
+    LogLine("DestroyWindow = %d", DestroyWindow(owner));
+}
+
 // Children: placement inside the parent, the parent told of them, the focus
 // handed back when a focused child goes, and the order of the destroy
 // messages down a family.
@@ -534,6 +551,8 @@ void ProbeEntry()
         ProbePaint(instance);
     else if (strcmp(name, "filters") == 0)
         ProbeFilters(instance);
+    else if (strcmp(name, "owned") == 0)
+        ProbeOwnedDialog(instance);
     else
         LogLine("unknown probe");
     LogLine("end");

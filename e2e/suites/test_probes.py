@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
 import wine_env  # noqa: E402
 
-SCENARIOS = ["window", "messages", "timers", "activation", "dialog", "dialogkeys", "children", "paint", "filters", "profile"]
+SCENARIOS = ["window", "messages", "timers", "activation", "dialog", "dialogkeys", "children", "paint", "filters", "owned", "profile"]
 KNOWN_FILE = Path(__file__).resolve().parents[1] / "probes" / "known-differences.txt"
 
 
@@ -139,6 +139,9 @@ class Probes(suite.WineCase):
 
     def test_filters(self):
         self.compare("filters")
+
+    def test_owned(self):
+        self.compare("owned")
 
     def test_profile(self):
         self.compare("profile")
