@@ -342,9 +342,13 @@ int FillRectOn(HDC hdc, const RECT &rect, HBRUSH brush, std::string *misuse) {
                                  r.bottom + s.originY},
                             s.clip);
     uint32_t value = Store(s, colour);
-    for (LONG y = target.top; y < target.bottom; ++y)
-        std::fill_n(s.pixels + size_t(y) * size_t(s.stride) + size_t(target.left),
-                    size_t(target.right - target.left), value);
+    if (Empty(target)) return 1;
+    // The first row is filled and copied to the others (fast also in debug builds).
+    size_t width = size_t(target.right - target.left);
+    uint32_t *first = s.pixels + size_t(target.top) * size_t(s.stride) + size_t(target.left);
+    std::fill_n(first, width, value);
+    for (LONG y = target.top + 1; y < target.bottom; ++y)
+        std::memcpy(s.pixels + size_t(y) * size_t(s.stride) + size_t(target.left), first, width * sizeof(uint32_t));
     return 1;
 }
 
@@ -809,7 +813,7 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourc
         const uint32_t *in = srcPixels + size_t(ty - shiftY) * size_t(src.stride) + size_t(target.left - shiftX);
         uint32_t *out = dst.pixels + size_t(ty) * size_t(dst.stride) + size_t(target.left);
         if (src.monochrome == dst.monochrome || !dst.monochrome) {
-            std::copy_n(in, w, out);
+            std::memcpy(out, in, size_t(w) * sizeof(uint32_t));
         } else {
             for (int i = 0; i < w; ++i) out[i] = Store(dst, in[i]);
         }
