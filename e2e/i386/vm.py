@@ -183,7 +183,12 @@ class Vm:
                     data = data.read_bytes()
                 add("put/" + str(path).lstrip("/"), data, mode)
         payload = archive.getvalue()
-        self.sock.sendall(f"JOB {self.counter} {len(payload)} {int(timeout)}\n".encode() + payload)
+        # Reads poll with short timeouts; a send must never stop half-way.
+        self.sock.settimeout(600)
+        try:
+            self.sock.sendall(f"JOB {self.counter} {len(payload)} {int(timeout)}\n".encode() + payload)
+        except OSError as error:
+            raise VmError(f"sending a job failed: {error}\n{self._tail()}")
         deadline = time.monotonic() + timeout + 60 + len(payload) / 1e6
         line = self._readline(deadline).split()
         if len(line) != 3 or line[0] != b"RESULT" or int(line[1]) != self.counter:
