@@ -1,26 +1,31 @@
-"""The Wine half of the benchmark: the 64-bit saver and two reference programs
+"""The Wine half of the benchmark: the 64-bit saver and reference programs
 of ours (bench/windows/) on private Xvfb displays, measured from outside.
 
     /usr/bin/python3 bench/wine_bench.py OUT.json --saver SCR --bench-dir DIR [--long]
 
-- Holding: the saver with "Seconds" 60 and, at the same time on a display
-  and wineserver of its own, idle_loop.exe (an empty message loop with a
-  1000 ms timer). Once the saver's first picture is complete (the screen
-  stops changing) the CPU time of both processes and of both wineservers is
-  read from /proc over the same stretch of the hold. At 1024x768 and
-  1920x1080.
-- Painting: the saver with "Seconds" 1 and "Paint" 1 (wipes, one second of
-  hold between them) at 1024x768 for 60 s, beside idle_loop.exe again. The
-  same saver process then keeps running for the memory figures: its
-  resident set at 1 and 5 minutes (and 10 with --long).
+- Parts: tick_parts.exe times the calls of one painting tick, one by one.
 - Start-up: from the start of the Wine process to the first picture pixels
   on the screen, against black_window.exe's time to a black screen; the
-  screen is read with XGetImage in a tight loop. Alternating runs.
+  screen (whose root is painted grey first) is read with XGetImage in a
+  tight loop. Alternating runs, medians.
+- Holding: the saver with "Seconds" 60 and, at the same time, each on a
+  display and wineserver of its own, idle_loop.exe (an empty message loop
+  with a 1000 ms timer) and idle_rearm.exe (a window doing only what the
+  design's holding tick must do). Once the saver's first picture is complete
+  (the screen stops changing) the CPU time of all three processes and their
+  wineservers is read from /proc over the same stretch of the hold. At
+  1024x768 and 1920x1080, two runs each.
+- Painting: the saver with "Seconds" 1 and "Paint" 1 (wipes, one second of
+  hold between them) at 1024x768 for 60 s, beside idle_loop.exe and
+  paint_loop.exe (a window doing only the design's painting ticks). The same
+  saver process then keeps running for the memory figures: its resident set
+  at 1 and 5 minutes (and 10 with --long).
 
 CPU time comes from /proc/PID/stat (user + system, 10 ms ticks) and, more
 finely, from the sum of /proc/PID/task/*/schedstat (nanoseconds on a CPU).
 Everything is started and ended by this script: the programs by their own
-exit (a key press, or their lifetime), the Wine worlds by the harness.
+exit (a key press or their lifetime; the windowless one by its process id),
+the Wine worlds by the harness.
 """
 
 import argparse
@@ -115,10 +120,6 @@ def picture_pixels(pixels):
 
 def bare_screen(pixels):
     return float(np.count_nonzero(pixels == ROOT_GREY)) / pixels.size > 0.99
-
-
-def black_fraction(pixels):
-    return float(np.count_nonzero(pixels == 0)) / pixels.size
 
 
 # ---------------------------------------------------------------- processes
