@@ -94,6 +94,18 @@ class Vm:
                 "-device", "virtserialport,chardev=job,name=org.vellomire.job"]
 
     def start(self, disk=None, timeout=180):
+        """Boots the machine and waits for its agent; on any failure the
+        machine is stopped again before the error goes on."""
+        try:
+            return self._start(disk, timeout)
+        except BaseException:
+            if self.qemu is not None and self.qemu.poll() is None:
+                self.qemu.kill()
+                self.qemu.wait(30)
+            self.stop(timeout=5)
+            raise
+
+    def _start(self, disk, timeout):
         disk = Path(disk) if disk else self.image / "disk.qcow2"
         for name in ("vmlinuz", "initrd.img"):
             if not (self.image / name).exists():
@@ -219,12 +231,13 @@ class Vm:
         it does not end in time."""
         try:
             if self.sock is not None and self.qemu and self.qemu.poll() is None:
-                self.sock.sendall(b"QUIT\n")
-                deadline = time.monotonic() + 30
                 try:
+                    self.sock.settimeout(30)
+                    self.sock.sendall(b"QUIT\n")
+                    deadline = time.monotonic() + 30
                     while self._readline(deadline) != b"BYE":
                         pass
-                except VmError:
+                except (VmError, OSError):
                     pass
             if self.qemu is not None:
                 try:
@@ -235,6 +248,7 @@ class Vm:
         finally:
             if self.sock is not None:
                 self.sock.close()
+                self.sock = None
             if getattr(self, "qemu_log", None):
                 self.qemu_log.close()
             if not os.environ.get("VELLOMIRE_KEEP_VM_LOGS"):

@@ -88,6 +88,15 @@ class VmSession:
         started = time.monotonic()
         self.vm = Vm(log_dir=self.log_dir).start()
         self.timings["boot"] = self.vm.boot_seconds
+        try:
+            self._start_display()
+        except BaseException:
+            self.close()
+            raise
+        self.timings["ready"] = time.monotonic() - started
+        return self
+
+    def _start_display(self):
         put = {}
         for name in HELPERS:
             path = self.helpers_dir / f"{name}.exe"
@@ -104,17 +113,16 @@ setsid wineserver -p > {GUEST_ROOT}/wineserver.log 2>&1 < /dev/null
 wine {GUEST_ROOT}/bin/winlist.exe 'Z:\\tmp\\e2e\\warm.txt' > {GUEST_ROOT}/warm.log 2>&1 < /dev/null
 grep -qx end {GUEST_ROOT}/warm.txt
 """, put=put, timeout=600).check("starting Xvfb and the wineserver")
-        self.timings["ready"] = time.monotonic() - started
-        return self
 
     def close(self):
         if self.vm is not None:
             try:
                 self.vm.job("wineserver -k; wineserver -w", timeout=60)
-            except VmError:
+            except (VmError, OSError):
                 pass
-            self.vm.stop()
-            self.vm = None
+            finally:
+                self.vm.stop()
+                self.vm = None
 
     def __enter__(self):
         return self.start()
