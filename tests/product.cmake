@@ -5,7 +5,8 @@ file(GLOB PRODUCT_TEST_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/show/*_test.cpp)
 add_library(vellomire_test_support STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/support/saver_process.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/support/log_tables.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/support/log_tables.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/support/dialog_user.cpp)
 target_include_directories(vellomire_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/support)
 target_link_libraries(vellomire_test_support PUBLIC vellomire_product GTest::gtest)
 target_compile_options(vellomire_test_support PRIVATE ${WARNINGS})

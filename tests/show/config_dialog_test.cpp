@@ -2,6 +2,7 @@
 // settings, what OK, Cancel, Esc, Enter and the close box do to control.ini
 // byte for byte, and the exit code each gives.
 #include "host.h"
+#include "dialog_user.h"
 #include "log_tables.h"
 #include "resource.h"
 #include "saver_process.h"
@@ -34,49 +35,7 @@ struct DialogRun {
     std::vector<std::vector<std::string>> writes;   // WritePrivateProfileStringA arguments
 };
 
-// The user's acts, one after the other with time between them: input goes
-// through the queue, so each act must be taken in before the next one
-// (a character goes to the control that has the focus when it is typed).
-struct User {
-    std::vector<std::function<void(HWND)>> acts;
-
-    User &Key(int vk)
-    {
-        acts.push_back([vk](HWND) { sim::KeyPress(vk); });
-        return *this;
-    }
-    User &Type(const std::string &text)
-    {
-        acts.push_back([text](HWND) { sim::TypeText(text); });
-        return *this;
-    }
-    User &Click(int id)
-    {
-        acts.push_back([id](HWND dialog) { sim::ClickItem(dialog, id); });
-        return *this;
-    }
-    User &CloseBox()
-    {
-        acts.push_back([](HWND dialog) { sim::PressCloseBox(dialog); });
-        return *this;
-    }
-    // The focus is on control id now.
-    User &FocusIs(int id)
-    {
-        acts.push_back([id](HWND dialog) {
-            EXPECT_EQ(sim::FocusWindow(), sim::DialogItem(dialog, id)) << "focus on control " << id;
-        });
-        return *this;
-    }
-    User &Read(int id, std::string *text)
-    {
-        acts.push_back([id, text](HWND dialog) { *text = sim::ItemText(dialog, id); });
-        return *this;
-    }
-    // Tab from the OK button (the first tab stop, focused at the start)
-    // past Cancel to the seconds field, which selects its whole text.
-    User &ToSeconds() { return Key(VK_TAB).Key(VK_TAB).FocusIs(IDC_SECONDS); }
-};
+using User = vtest::DialogUser;
 
 const uint64_t Opened = 300;   // the dialog is up
 const uint64_t ActGap = 50;
@@ -97,19 +56,7 @@ DialogRun RunDialog(const std::string &tail, const std::string *storedFile, cons
         run.shownText = sim::ItemText(dialog, IDC_SECONDS);
         run.shownChecked = sim::ItemChecked(dialog, IDC_PAINT);
     });
-    for (size_t i = 0; i < user.acts.size(); ++i) {
-        auto act = user.acts[i];
-        sim::At(Opened + ActGap * (i + 1), [act] {
-            if (HWND dialog = sim::ActiveDialog())
-                act(dialog);
-        });
-    }
-    sim::At(Opened + ActGap * (user.acts.size() + 1) + 5000, [&run] {
-        if (HWND dialog = sim::ActiveDialog()) {
-            run.neededRescue = true;
-            sim::PressCloseBox(dialog);
-        }
-    });
+    vtest::ScheduleDialogUser(user, Opened, ActGap, &run.neededRescue);
     sim::ProcessResult result = vtest::RunProgram();
     run.exited = result.exited;
     run.exitCode = vtest::SignedExit(result);

@@ -2,6 +2,7 @@
 // dialog make of every kind of stored value, what happens when control.ini
 // cannot be written, and the show that follows a confirmed dialog.
 #include "host.h"
+#include "dialog_user.h"
 #include "log_tables.h"
 #include "resource.h"
 #include "saver_process.h"
@@ -148,38 +149,7 @@ struct DialogOutcome {
     bool fileExists = false;
 };
 
-// The user's acts, one after the other with time between them: input goes
-// through the queue, and a character goes to the control that has the
-// focus when it is typed.
-struct User {
-    std::vector<std::function<void(HWND)>> acts;
-
-    User &Key(int vk)
-    {
-        acts.push_back([vk](HWND) { sim::KeyPress(vk); });
-        return *this;
-    }
-    User &Type(const std::string &text)
-    {
-        acts.push_back([text](HWND) { sim::TypeText(text); });
-        return *this;
-    }
-    User &Click(int id)
-    {
-        acts.push_back([id](HWND dialog) { sim::ClickItem(dialog, id); });
-        return *this;
-    }
-    // From the OK button, focused at the start, past Cancel to the seconds
-    // field, which selects its whole text.
-    User &ToSeconds()
-    {
-        Key(VK_TAB).Key(VK_TAB);
-        acts.push_back([](HWND dialog) {
-            EXPECT_EQ(sim::FocusWindow(), sim::DialogItem(dialog, IDC_SECONDS));
-        });
-        return *this;
-    }
-};
+using User = vtest::DialogUser;
 
 const int KeyBackspace = 0x08;
 
@@ -204,17 +174,7 @@ DialogOutcome RunDialog(const std::string *file, const User &user = User().Click
         out.text = sim::ItemText(dialog, IDC_SECONDS);
         out.checked = sim::ItemChecked(dialog, IDC_PAINT);
     });
-    for (size_t i = 0; i < user.acts.size(); ++i) {
-        auto act = user.acts[i];
-        sim::At(300 + 50 * (i + 1), [act] {
-            if (HWND dialog = sim::ActiveDialog())
-                act(dialog);
-        });
-    }
-    sim::At(300 + 50 * (user.acts.size() + 1) + 5000, [] {
-        if (HWND dialog = sim::ActiveDialog())
-            sim::PressCloseBox(dialog);
-    });
+    vtest::ScheduleDialogUser(user, 300, 50);
     sim::ProcessResult result = vtest::RunProgram();
     out.crashed = result.crashed;
     out.exitCode = vtest::SignedExit(result);
