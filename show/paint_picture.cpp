@@ -19,6 +19,13 @@ static INT PlaceOnAxis(LONG clientSize, LONG pictureSize)
     return draw / divisor;
 }
 
+void FillBlack(HDC dc, const RECT *rect)
+{
+    HBRUSH black = (HBRUSH)GetStockObject(BLACK_BRUSH);
+    if (black != NULL)
+        FillRect(dc, rect, black);
+}
+
 static void StartPicture(HWND hwnd, HDC windowDc, LONG width, LONG height)
 {
     RECT client = {0, 0, 0, 0};
@@ -26,11 +33,8 @@ static void StartPicture(HWND hwnd, HDC windowDc, LONG width, LONG height)
         client.right = 0;
         client.bottom = 0;
     }
-    if (windowDc != NULL) {
-        HBRUSH black = (HBRUSH)GetStockObject(BLACK_BRUSH);
-        if (black != NULL)
-            FillRect(windowDc, &client, black);
-    }
+    if (windowDc != NULL)
+        FillBlack(windowDc, &client);
     PaintState.originX = PlaceOnAxis(client.right, width);
     PaintState.originY = PlaceOnAxis(client.bottom, height);
     PaintState.step = 0;

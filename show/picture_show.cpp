@@ -75,11 +75,8 @@ static void ShowTick(HWND hwnd)
 static void BlackenBackground(HWND hwnd, HDC dc)
 {
     RECT client;
-    if (!GetClientRect(hwnd, &client))
-        return;
-    HBRUSH black = (HBRUSH)GetStockObject(BLACK_BRUSH);
-    if (black != NULL)
-        FillRect(dc, &client, black);
+    if (GetClientRect(hwnd, &client))
+        FillBlack(dc, &client);
 }
 
 LRESULT CALLBACK PictureShowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)

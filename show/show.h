@@ -64,6 +64,8 @@ extern char SettingsFileName[FILE_NAME_SIZE];
 
 LRESULT CALLBACK PictureShowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 INT PaintPicture(HWND hwnd, LPCSTR pictureName, INT isNew, INT progressive);
+// Fills a rectangle with the stock black brush, when there is one.
+void FillBlack(HDC dc, const RECT *rect);
 INT AdvanceWipe(HDC windowDc, HDC pictureDc, INT width, INT height);
 void SeedRandom(DWORD seed);
 INT NextRandom(void);
