@@ -278,14 +278,36 @@ def case_win98_password(s, kit):
         s.xdotool("key", "space")
         wait_for(lambda: any("call=1" in l for l in log_lines(s, d, "verifier.log")), 90,
                  "the first question to the verifier", interval=0.2)
-        assert launch.still_running_after(2), "the saver ended although the verifier refused"
         assert s.find_windows(cls=SAVER_CLASS, top_level=True), "saver window gone after refusal"
+        # A burst of keys 40 ms apart: those inside the quiet interval after
+        # the refusal are refused without asking, a later one asks again.
+        s.xdotool("key", "--delay", "40", *["space"] * 15)
         expect_exit(key_until_ended(s, launch), 0, "/s ended after the verifier accepted")
     lines = log_lines(s, d, "verifier.log")
-    calls = [l for l in lines if l.startswith("verify")]
-    assert calls == [f"verify call=1 hwnd={window.hwnd} answer=0",
-                     f"verify call=2 hwnd={window.hwnd} answer=1"], lines
+    calls = [dict(f.split("=", 1) for f in l.split()[1:]) for l in lines if l.startswith("verify")]
+    assert [(c["call"], c["hwnd"], c["answer"]) for c in calls] == \
+        [("1", str(window.hwnd), "0"), ("2", str(window.hwnd), "1")], lines
+    # Keys come again and again after the refusal; the verifier is asked
+    # again no sooner than 200 ms after its last answer.
+    gap = (int(calls[1]["tick"]) - int(calls[0]["tick"])) & 0xFFFFFFFF
+    assert gap >= 200, f"asked again after {gap} ms: {lines}"
+    print(f"    verifier asked twice, {gap} ms apart; SPI_GETSCREENSAVERRUNNING answered "
+          f"{calls[0]['running']} while the saver ran")
     assert lines[0] == "attach", lines
+
+
+def case_nt_password_not_loaded(s, kit):
+    """On the NT family the password switch is ignored: the verifier is never
+    loaded and a key ends the saver at once with 0."""
+    s.write_control_ini(ini(Seconds=60, Paint=0))
+    d = s.stage("ntpassword", {"vellomire.scr": kit.saver, "PASSWORD.CPL": kit.verifier})
+    s.registry([(DESKTOP, "ScreenSaveUsePassword", "1", "REG_DWORD")])
+    try:
+        launch, _ = start_full_screen(s, d / "vellomire.scr")
+        expect_exit(key_until_ended(s, launch), 0, "/s in NT mode with the password on")
+    finally:
+        s.registry([(DESKTOP, "ScreenSaveUsePassword", None, "REG_DWORD")])
+    assert log_lines(s, d, "verifier.log") == [], "PASSWORD.CPL was loaded in NT mode"
 
 
 def case_win98_change_password(s, kit):
@@ -332,4 +354,5 @@ def case_win98_verifier_fault(s, kit):
 
 
 CASES = [case_mode_exit_codes, case_full_screen_picture, case_preview, case_dialog,
-         case_win98_password, case_win98_change_password, case_win98_verifier_fault]
+         case_win98_password, case_nt_password_not_loaded, case_win98_change_password,
+         case_win98_verifier_fault]
