@@ -14,11 +14,11 @@ PREVIEW_STYLE = 0x52000000  # WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN
 
 class PreviewHostCase(suite.WineCase):
 
-    def start_host(self, width, height):
+    def start_host(self, width, height, *extra):
         d = self.wine.new_dir("preview")
         process = self.wine.spawn(self.wine.helper("previewhost"),
                                   [self.wine.winpath(self.saver), width, height,
-                                   self.wine.winpath(d)])
+                                   self.wine.winpath(d), *extra])
         parent_file = d / "parent.txt"
         parent = int(wait_for(lambda: parent_file.exists() and parent_file.read_text(), 20,
                               "the preview host's window"))
@@ -64,6 +64,18 @@ class Preview(PreviewHostCase):
                 result = self.wine.run(b"vellomire.scr /p %d" % parent, self.saver)
                 self.assertEqual(result.unsigned, 0xFFFFFFFF, f"exit code {result}")
                 self.assertEqual(self.wine.find_windows(cls=SAVER_CLASS, visible=None), [])
+
+    def test_killed_preview_leaves_nothing_and_a_new_one_starts(self):
+        # The Display control panel may end its preview with TerminateProcess.
+        before = self.wine.read_control_ini()
+        d, process, parent = self.start_host(152, 112, "kill-first")
+        child = self.wine.wait_for_window(cls=SAVER_CLASS, title="Preview", timeout=90)
+        self.assertEqual(child.parent, parent)
+        report = self.finish_host(d, process)
+        self.assertIn("killed=1 left=0 restarted=1\n", report)
+        self.assertIn("exit=0x00000000 0\n", report, "the second preview ended with its parent")
+        self.wine.wait_for_no_window(cls=SAVER_CLASS, visible=None)
+        self.assertEqual(self.wine.read_control_ini(), before, "a preview wrote control.ini")
 
     def test_handle_spellings_on_the_command_line(self):
         """/p and /l with a handle given in the ways the grammar allows, in a

@@ -6,10 +6,16 @@
 // saver and writes DIR\result.txt:
 //   exit=0x<8 hex digits> <signed decimal>   (or "timeout", or "error=N")
 //   ended-before-destroy=<0|1>
+// With a fifth argument "kill-first" it first plays a control panel that
+// kills its preview: once the preview's window is up it ends the saver with
+// TerminateProcess, counts the preview windows left in its own window, and
+// starts a new preview, which the rest then runs as above. Extra line:
+//   killed=<0|1> left=<N> restarted=<0|1>
 #include "helper_io.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 static LRESULT CALLBACK ParentProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -35,6 +41,47 @@ static bool PumpUntil(HANDLE process, const char *stopFile, DWORD limitMs)
             return false;
         MsgWaitForMultipleObjects(1, &process, FALSE, 20, QS_ALLINPUT);
     }
+}
+
+// Waits, pumping messages, until a preview window is a child of parent
+// (with no parent: just pumps for the given time).
+static bool WaitForPreview(HWND parent, DWORD limitMs)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < limitMs) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (parent != NULL &&
+            FindWindowExA(parent, NULL, "WindowsScreenSaverClass", "Preview") != NULL)
+            return true;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
+    }
+    return false;
+}
+
+static int CountPreviews(HWND parent)
+{
+    int count = 0;
+    for (HWND child = FindWindowExA(parent, NULL, "WindowsScreenSaverClass", NULL); child;
+         child = FindWindowExA(parent, child, "WindowsScreenSaverClass", NULL))
+        ++count;
+    return count;
+}
+
+static bool StartPreview(const char *saver, HWND parent, PROCESS_INFORMATION *process)
+{
+    char commandLine[MAX_PATH + 64];
+    snprintf(commandLine, sizeof commandLine, "\"%s\" /p %lu", saver,
+             (unsigned long)(ULONG_PTR)parent);
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    ZeroMemory(process, sizeof *process);
+    return CreateProcessA(saver, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                          process) != 0;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
@@ -68,19 +115,35 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     if (!parent)
         return 4;
 
-    char commandLine[MAX_PATH + 64];
-    snprintf(commandLine, sizeof commandLine, "\"%s\" /p %lu", saver,
-             (unsigned long)(ULONG_PTR)parent);
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    ZeroMemory(&process, sizeof process);
-    if (!CreateProcessA(saver, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+    if (!StartPreview(saver, parent, &process)) {
         char text[64];
         snprintf(text, sizeof text, "error=%lu\n", (unsigned long)GetLastError());
         WriteFileAtomically(resultFile.c_str(), text);
         return 5;
+    }
+    std::string killReport;
+    if (argc > 5 && strcmp(argv[5], "kill-first") == 0) {
+        bool up = WaitForPreview(parent, 60000);
+        bool killed = up && TerminateProcess(process.hProcess, 1) &&
+                      WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0;
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        // What a killed process leaves is gone once the system has cleaned
+        // up after it; give it a moment, pumping, before counting.
+        DWORD start = GetTickCount();
+        while (CountPreviews(parent) != 0 && GetTickCount() - start < 5000)
+            WaitForPreview(NULL, 50);
+        int left = CountPreviews(parent);
+        bool restarted = StartPreview(saver, parent, &process) && WaitForPreview(parent, 60000);
+        char text[96];
+        snprintf(text, sizeof text, "killed=%d left=%d restarted=%d\n", killed ? 1 : 0, left,
+                 restarted ? 1 : 0);
+        killReport = text;
+        if (!restarted) {
+            WriteFileAtomically(resultFile.c_str(), killReport);
+            return 6;
+        }
     }
     char handleText[32];
     snprintf(handleText, sizeof handleText, "%lu\n", (unsigned long)(ULONG_PTR)parent);
@@ -103,6 +166,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         result = "error=exitcode\n";
     }
     result += endedEarly ? "ended-before-destroy=1\n" : "ended-before-destroy=0\n";
+    result += killReport;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     WriteFileAtomically(resultFile.c_str(), result);
