@@ -7,6 +7,7 @@
 
 #include "sim_internal.h"
 
+#include <functional>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -155,7 +156,11 @@ void PostInput(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 void PostFocusInput(UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitInternal(int code);
 // Waits for a message as GetMessageA does (the clock runs); false for WM_QUIT.
-bool GetMessageInternal(MSG *msg, HWND filter, UINT min, UINT max);
+// When woken is given and answers true after the world has acted (a window
+// of the thread destroyed from another process, say), the wait ends with a
+// WM_NULL, as the system's cross-thread work wakes a waiting thread.
+bool GetMessageInternal(MSG *msg, HWND filter, UINT min, UINT max,
+                        const std::function<bool()> &woken = nullptr);
 bool PeekMessageInternal(MSG *msg, HWND filter, UINT min, UINT max, bool remove);
 bool TranslateInternal(const MSG *msg);
 LRESULT DispatchInternal(const MSG *msg);

@@ -296,7 +296,9 @@ INT_PTR ModalLoop(HWND dialog, HWND owner) {
             Window *o = Find(owner);
             if (o && o->kind != Kind::Outside && !(w->style & kDsNoIdleMsg))
                 Deliver(owner, kWmEnterIdle, 0, reinterpret_cast<LPARAM>(dialog));
-            if (!GetMessageInternal(&msg, nullptr, 0, 0)) {
+            // A dialog destroyed from outside (with its owner, say) ends the
+            // wait, and the loop below, as Wine's dialog loop does.
+            if (!GetMessageInternal(&msg, nullptr, 0, 0, [dialog] { return !Find(dialog); })) {
                 // WM_QUIT ends the dialog and stays for the caller's loop.
                 PostQuitInternal(int(msg.wParam));
                 break;

@@ -372,9 +372,15 @@ void PostQuitInternal(int code) {
     State().quitCode = code;
 }
 
-bool GetMessageInternal(MSG *msg, HWND filter, UINT min, UINT max) {
+bool GetMessageInternal(MSG *msg, HWND filter, UINT min, UINT max,
+                        const std::function<bool()> &woken) {
     for (;;) {
         RunDueActions();
+        if (woken && woken()) {
+            *msg = MSG{};
+            msg->message = WM_NULL;
+            return true;
+        }
         if (Retrieve(msg, filter, min, max, true)) {
             CountRetrieved();
             return msg->message != WM_QUIT;

@@ -281,6 +281,22 @@ TEST(CoreDialog, OwnerIsDisabledWhileModalAndActiveAgainAfter) {
     EXPECT_GT(afterDialog, 0u);
 }
 
+// The Display control panel goes away while its dialog waits for input: the
+// owner's end takes the dialog with it, and the modal loop ends with 0, as
+// Wine's does when its dialog is no longer a window.
+TEST(CoreDialog, DialogEndsWithItsOutsideOwner) {
+    DialogWorld();
+    HWND owner = sim::CreateOutsideWindow("Display Properties", 400, 300);
+    HWND dialog = nullptr;
+    sim::At(50, [&] {
+        dialog = sim::ActiveDialog();
+        sim::DestroyFromOutside(owner);
+    });
+    EXPECT_EQ(RunDialog(owner), 0);
+    EXPECT_NE(dialog, nullptr);
+    EXPECT_EQ(sim::Elapsed(), 50u) << "the loop ends when the dialog goes, not later";
+}
+
 TEST(CoreDialog, FailuresAndEndingInInitDialog) {
     // No such template.
     DialogWorld();
