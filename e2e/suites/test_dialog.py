@@ -7,7 +7,7 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
 import pictures  # noqa: E402
-from wine_env import SCREEN_W, SCREEN_H, wait_for  # noqa: E402
+from wine_env import SCREEN_W, SCREEN_H, HarnessError, wait_for  # noqa: E402
 
 SECTION = b"[ScreenSaver.Vellomire]\r\n"
 DIALOG_SIZE_DLU = (191, 86)
@@ -75,16 +75,19 @@ class DialogCase(suite.WineCase):
     def open_dialog(self, command_line=b"vellomire.scr /c"):
         run = self.wine.launch(command_line, self.saver)
         self.runs.append(run)
-        # Found by its caption, as a person (or xdotool) finds it.
-        wait_for(lambda: self.xdotool_search(), 20, "a window captioned Vellomire", interval=0.1)
-        window = self.wine.wait_for_window(title="Vellomire", cls="#32770")
+        # The dialog as Windows lists it, then found by its caption on the X
+        # display, as a person (or xdotool) finds it; the X window may be
+        # named a moment after the Windows one is listed.
+        window = self.wine.wait_for_window(title="Vellomire", cls="#32770", timeout=30)
+        wait_for(lambda: self.xdotool_search(), 30, "an X window captioned Vellomire", interval=0.1)
         children = wait_for(lambda: self.controls(window), 10, "the dialog's eight controls")
         return run, Dialog(window, children)
 
     def xdotool_search(self):
+        # xdotool answers "nothing found" with a failing exit status.
         try:
-            return self.wine.xdotool("search", "--onlyvisible", "--name", "^Vellomire$").split()
-        except Exception:
+            return self.wine.xdotool("search", "--name", "^Vellomire$").split()
+        except HarnessError:
             return []
 
     def controls(self, window):
