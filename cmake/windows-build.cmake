@@ -1,19 +1,27 @@
-# The Windows saver: a statically linked, stripped GUI executable that imports
-# only KERNEL32, USER32, GDI32, ADVAPI32 and msvcrt.
+# The Windows saver: a stripped GUI executable without the C runtime, entered
+# at its own start-up (platform/startup_windows.cpp), that imports only
+# KERNEL32, USER32, GDI32 and ADVAPI32; libgcc supplies the odd compiler
+# helper (a 64-bit division) statically.
 enable_language(RC)
 set(WINDOWS_CXX_FLAGS ${WARNINGS} -Os -fno-exceptions -fno-rtti
   -ffunction-sections -fdata-sections)
-# The 32-bit build has no use for DWARF unwind tables; the 64-bit build keeps
-# its unwind information, which the table-based exception dispatch walks.
+set(WINDOWS_LINK_FLAGS -mwindows -nostdlib -nostartfiles -s -Wl,--gc-sections)
+# The 32-bit build runs on an 80386 (Windows 95's least processor) and has no
+# use for DWARF unwind tables; the 64-bit build keeps its unwind information,
+# which the table-based exception dispatch walks. The entry symbol carries
+# the C underscore on i686 only.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  list(APPEND WINDOWS_CXX_FLAGS -fno-asynchronous-unwind-tables)
+  list(APPEND WINDOWS_CXX_FLAGS -march=i386 -fno-asynchronous-unwind-tables)
+  list(APPEND WINDOWS_LINK_FLAGS -Wl,-e,_SaverStartup)
+else()
+  list(APPEND WINDOWS_LINK_FLAGS -Wl,-e,SaverStartup)
 endif()
-set(WINDOWS_LINK_FLAGS -mwindows -static -static-libgcc -static-libstdc++ -s
-  -Wl,--gc-sections)
 
 add_executable(vellomire WIN32 ${PRODUCT_SOURCES}
+  ${CMAKE_SOURCE_DIR}/platform/startup_windows.cpp
   ${CMAKE_SOURCE_DIR}/platform/guard_windows.cpp
   ${CMAKE_SOURCE_DIR}/resources/vellomire.rc)
+target_link_libraries(vellomire PRIVATE kernel32 user32 gdi32 advapi32 gcc)
 set_target_properties(vellomire PROPERTIES OUTPUT_NAME vellomire SUFFIX .scr)
 target_include_directories(vellomire PRIVATE ${PRODUCT_INCLUDES})
 target_compile_options(vellomire PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${WINDOWS_CXX_FLAGS}>)
