@@ -266,8 +266,8 @@ def measure_holding(saver_world, references, saver, window_s):
     run at the same time as the saver on a world of its own."""
     settings(saver_world, 60, 1)
     screen = screen_of(saver_world)
-    process = saver_world.spawn(saver, ["/s"])
-    running = [(label, world, world.spawn(program, [str(int(window_s) + 120)]))
+    process = saver_world.popen(saver, ["/s"])
+    running = [(label, world, world.popen(program, [str(int(window_s) + 120)]))
                for label, world, program in references]
     try:
         held = wait_complete(screen, process)
@@ -313,9 +313,9 @@ def measure_painting(saver_world, references, saver, window_s, memory_minutes):
     settings(saver_world, 1, 1)
     screen = screen_of(saver_world)
     started = time.monotonic()
-    process = saver_world.spawn(saver, ["/s"])
+    process = saver_world.popen(saver, ["/s"])
     lifetime = str(int(window_s) + 120)
-    running = [(label, world, world.spawn(program, [lifetime] + arguments))
+    running = [(label, world, world.popen(program, [lifetime] + arguments))
                for label, world, program, arguments in references]
     result = {"screen": "%dx%d" % saver_world.size}
     try:
@@ -369,7 +369,7 @@ def start_time(world, program, args, want_picture, timeout=60):
         if wait_pixels(screen, bare_screen, 30) is None:
             raise wine_env.HarnessError("the screen is not bare before a start")
         t0 = time.monotonic()
-        process = world.spawn(program, args)
+        process = world.popen(program, args)
         black = picture = None
         while time.monotonic() - t0 < timeout:
             pixels = screen.grab()
@@ -423,7 +423,7 @@ def measure_start(world, saver, black_window, runs):
 def measure_parts(world, tick_parts, saver, iterations=200, rounds=7):
     """Runs tick_parts.exe: the painting tick's platform calls timed part by part."""
     out = world.new_dir("parts") / "parts.txt"
-    process = world.spawn(tick_parts, [world.winpath(saver), world.winpath(out),
+    process = world.popen(tick_parts, [world.winpath(saver), world.winpath(out),
                                        str(iterations), str(rounds)])
     code = process.wait(900)
     if code != 0 or not out.exists():

@@ -4,7 +4,7 @@
 // tick of the show must do: yield the rest of the time slice, kill the timer,
 // arm it again, and hand the message to DefWindowProcA. The command line
 // gives its lifetime in seconds (default 600); a key ends it too.
-#include <windows.h>
+#include "full_screen_window.h"
 #include <stdlib.h>
 
 static int ticksLeft;
@@ -21,14 +21,8 @@ static LRESULT CALLBACK RearmProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         }
         SetTimer(hwnd, 1, 1000, NULL);
         break;
-    case WM_KEYDOWN:
-        DestroyWindow(hwnd);
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
     }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    return FullScreenDefaultProc(hwnd, message, wParam, lParam);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
@@ -36,25 +30,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     ticksLeft = atoi(commandLine);
     if (ticksLeft <= 0)
         ticksLeft = 600;
-    WNDCLASSA windowClass = {};
-    windowClass.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
-    windowClass.lpfnWndProc = RearmProc;
-    windowClass.hInstance = instance;
-    windowClass.hbrBackground = (HBRUSH)GetStockObject(BLACK_BRUSH);
-    windowClass.lpszClassName = "BenchRearm";
-    if (!RegisterClassA(&windowClass))
-        return 1;
-    HWND hwnd = CreateWindowExA(WS_EX_TOPMOST, "BenchRearm", "Rearm",
-                                WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
-                                GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-                                NULL, NULL, instance, NULL);
+    HWND hwnd = OpenFullScreenWindow(instance, "BenchRearm", "Rearm", RearmProc,
+                                     CS_OWNDC | CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS,
+                                     WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
     if (hwnd == NULL)
         return 1;
     SetTimer(hwnd, 1, 1000, NULL);
-    MSG message;
-    while (GetMessageA(&message, NULL, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-    return 0;
+    return RunMessageLoop();
 }

@@ -12,7 +12,7 @@
 //   paint_loop.exe SECONDS PICTURES.SCR
 //
 // The lifetime is in seconds; a key ends it too.
-#include <windows.h>
+#include "full_screen_window.h"
 #include <stdlib.h>
 #include <string.h>
 
@@ -71,14 +71,8 @@ static LRESULT CALLBACK PaintProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
         Tick(hwnd);
         SetTimer(hwnd, 1, 40, NULL);
         break;
-    case WM_KEYDOWN:
-        DestroyWindow(hwnd);
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
     }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    return FullScreenDefaultProc(hwnd, message, wParam, lParam);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
@@ -90,25 +84,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     pictures = LoadLibraryExA(path + 1, NULL, LOAD_LIBRARY_AS_DATAFILE);
     if (pictures == NULL)
         return 3;
-    WNDCLASSA windowClass = {};
-    windowClass.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
-    windowClass.lpfnWndProc = PaintProc;
-    windowClass.hInstance = instance;
-    windowClass.hbrBackground = (HBRUSH)GetStockObject(BLACK_BRUSH);
-    windowClass.lpszClassName = "BenchPaintLoop";
-    if (!RegisterClassA(&windowClass))
-        return 1;
-    HWND hwnd = CreateWindowExA(WS_EX_TOPMOST, "BenchPaintLoop", "Paint loop",
-                                WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
-                                GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-                                NULL, NULL, instance, NULL);
+    HWND hwnd = OpenFullScreenWindow(instance, "BenchPaintLoop", "Paint loop", PaintProc,
+                                     CS_OWNDC | CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS,
+                                     WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
     if (hwnd == NULL)
         return 1;
     SetTimer(hwnd, 1, 1, NULL);
-    MSG message;
-    while (GetMessageA(&message, NULL, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-    return 0;
+    return RunMessageLoop();
 }

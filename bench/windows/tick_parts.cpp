@@ -9,7 +9,7 @@
 // turns, ROUNDS rounds; OUT.TXT gets one line per part: its name, the median
 // over the rounds of the wall time per iteration and the process CPU time per
 // iteration over all rounds, both in microseconds.
-#include <windows.h>
+#include "full_screen_window.h"
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -203,17 +203,8 @@ int main(int argc, char **argv)
     if (pictures == NULL)
         return 3;
 
-    WNDCLASSA windowClass = {};
-    windowClass.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = GetModuleHandleA(NULL);
-    windowClass.hbrBackground = (HBRUSH)GetStockObject(BLACK_BRUSH);
-    windowClass.lpszClassName = "BenchTickParts";
-    RegisterClassA(&windowClass);
-    window = CreateWindowExA(WS_EX_TOPMOST, "BenchTickParts", "Tick parts",
-                             WS_POPUP | WS_VISIBLE, 0, 0, GetSystemMetrics(SM_CXSCREEN),
-                             GetSystemMetrics(SM_CYSCREEN), NULL, NULL, windowClass.hInstance,
-                             NULL);
+    window = OpenFullScreenWindow(GetModuleHandleA(NULL), "BenchTickParts", "Tick parts",
+                                  WindowProc, CS_OWNDC | CS_HREDRAW | CS_VREDRAW, 0);
     if (window == NULL)
         return 4;
     Pump();

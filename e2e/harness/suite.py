@@ -1,10 +1,12 @@
-"""The frame of a Wine suite: one WineSession per suite run (per CTest test),
-shared by all its cases, and the choice of the 64- or 32-bit build.
+"""The frame of an end-to-end suite: one session per suite run (per CTest
+test), shared by all its cases, on the backend and build the environment
+chooses.
 
 A suite file defines unittest.TestCase classes derived from WineCase and ends
-with `suite.main()`. VELLOMIRE_BITS (64 by default) selects the build; when
-the 32-bit build cannot run here the whole suite exits with SKIP_CODE after
-saying why.
+with `suite.main()`. VELLOMIRE_BITS (64 by default) selects the build;
+VELLOMIRE_BACKEND=i386 runs the 32-bit build in the emulated i386 machine
+instead of the host's Wine. When the 32-bit build cannot run on the host's
+Wine the suite exits with SKIP_CODE after saying why.
 """
 
 import os
@@ -12,6 +14,7 @@ import signal
 import sys
 import time
 import unittest
+from pathlib import Path
 
 import wine_env
 
@@ -21,17 +24,27 @@ _session = None
 
 
 def bits():
-    return int(os.environ.get("VELLOMIRE_BITS", "64"))
+    return 32 if backend() == "i386" else int(os.environ.get("VELLOMIRE_BITS", "64"))
+
+
+def backend():
+    return os.environ.get("VELLOMIRE_BACKEND", "host")
 
 
 def session():
     """The suite's shared session, started on first use."""
     global _session
     if _session is None:
-        _session = wine_env.WineSession(name=os.path.basename(sys.argv[0]).removesuffix(".py"),
-                                        bits=bits()).start()
-        print(f"[harness] Wine prefix and display {_session.display} ready in "
-              f"{_session.elapsed_start:.1f} s", flush=True)
+        if backend() == "i386":
+            sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "i386"))
+            from vm_session import VmSession
+            _session = VmSession(wine_env.build_dir(32) / "e2e" / "windows")
+        else:
+            _session = wine_env.WineSession(name=os.path.basename(sys.argv[0]).removesuffix(".py"),
+                                            bits=bits())
+        _session.start()
+        print(f"[harness] {_session.name} session ready in {_session.elapsed_start:.1f} s",
+              flush=True)
     return _session
 
 
@@ -40,7 +53,8 @@ def saver_path():
 
 
 class WineCase(unittest.TestCase):
-    """Gives each case `self.wine` (the shared session) and `self.saver`."""
+    """Gives each case `self.wine` (the shared session) and `self.saver`,
+    the saver file in that session's world."""
 
     needs_saver = True
 
@@ -50,21 +64,24 @@ class WineCase(unittest.TestCase):
         cls.saver = saver_path()
         if cls.needs_saver and not cls.saver.exists():
             raise AssertionError(f"the saver is not built: {cls.saver} is missing")
+        if cls.needs_saver and backend() == "i386":
+            cls.saver = cls.wine.stage("saver", {"vellomire.scr": cls.saver}) / "vellomire.scr"
 
     def setUp(self):
         self.started = time.monotonic()
 
     def tearDown(self):
+        self.wine.end_leftovers()
         print(f"  ({time.monotonic() - self.started:.1f} s)", file=sys.stderr, flush=True)
 
 
 def main():
     global _session
-    if bits() == 32:
+    if bits() == 32 and backend() != "i386":
         ok, reason, probe_session = wine_env.probe_32bit()
         if not ok:
             print(f"SKIPPED: the 32-bit build is not run under Wine here: {reason}.", flush=True)
-            print("The 32-bit saver is checked statically (e2e_static_pe) instead.", flush=True)
+            print("The 32-bit saver runs in the i386 machine (label i386) instead.", flush=True)
             sys.exit(SKIP_CODE)
         _session = probe_session
     # A CTest timeout sends SIGTERM: unwind so the display and server are ended.

@@ -1,19 +1,19 @@
-"""End-to-end cases of the saver that run on either backend (session.py):
-the 32-bit build in the emulated i386 machine, or the 64-bit build under the
-host's wine64. Each case is a function case_NAME(session, kit) that raises
-AssertionError on a fault; kit carries the saver and the test doubles built
-for the session's width.
+"""End-to-end cases of the saver that run on either backend (session.py in
+e2e/harness): the 32-bit build in the emulated i386 machine, or the 64-bit
+build under the host's wine64. Each case is a function case_NAME(session,
+kit) that raises AssertionError on a fault; kit carries the saver and the
+test doubles built for the session's width.
 """
 
 import re
-import struct
-import time
+import sys
 from dataclasses import dataclass
 from pathlib import Path
 
-from session import wait_for
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "harness"))
+import pictures  # noqa: E402
+from session import parse_exit, wait_for  # noqa: E402
 
-REPO = Path(__file__).resolve().parents[2]
 SAVER_CLASS = "WindowsScreenSaverClass"
 SECTION = b"[ScreenSaver.Vellomire]"
 DESKTOP = r"HKCU\Control Panel\Desktop"
@@ -33,99 +33,6 @@ def signed(value):
     return value - (1 << 32) if value >= 1 << 31 else value
 
 
-# ----- pictures ---------------------------------------------------------------
-def decode_bmp(path):
-    """Decodes an uncompressed 1/4/8-bit BMP through its colour table, or a
-    24-bit one; returns (width, height, rows of (r, g, b) tuples, top first)."""
-    data = Path(path).read_bytes()
-    if data[:2] != b"BM":
-        raise ValueError(f"{path} is not a BMP")
-    offset = struct.unpack_from("<I", data, 10)[0]
-    header_size, width, height, planes, bpp, compression = struct.unpack_from("<IiiHHI", data, 14)
-    if compression != 0:
-        raise ValueError(f"{path}: compressed BMP")
-    colours_used = struct.unpack_from("<I", data, 46)[0]
-    palette = []
-    if bpp <= 8:
-        count = colours_used or (1 << bpp)
-        base = 14 + header_size
-        for i in range(count):
-            b, g, r, _ = data[base + 4 * i: base + 4 * i + 4]
-            palette.append((r, g, b))
-    stride = ((width * bpp + 31) // 32) * 4
-    bottom_up = height > 0
-    height = abs(height)
-    rows = []
-    for y in range(height):
-        row_index = height - 1 - y if bottom_up else y
-        raw = data[offset + row_index * stride: offset + (row_index + 1) * stride]
-        if bpp == 24:
-            rows.append([(raw[3 * x + 2], raw[3 * x + 1], raw[3 * x]) for x in range(width)])
-        elif bpp == 8:
-            rows.append([palette[raw[x]] for x in range(width)])
-        elif bpp in (4, 1):
-            per = 8 // bpp
-            mask = (1 << bpp) - 1
-            rows.append([palette[(raw[x // per] >> (8 - bpp * (x % per + 1))) & mask]
-                         for x in range(width)])
-        else:
-            raise ValueError(f"{path}: {bpp} bits a pixel")
-    return width, height, rows
-
-
-_pictures = None
-
-
-def pictures():
-    """name -> (width, height, numpy array h x w x 3) of resources/map1..11."""
-    global _pictures
-    if _pictures is None:
-        import numpy as np
-        _pictures = {}
-        for n in range(1, 12):
-            w, h, rows = decode_bmp(REPO / "resources" / f"map{n}.bmp")
-            _pictures[f"map{n}"] = (w, h, np.array(rows, dtype=np.uint8))
-    return _pictures
-
-
-def nonblack_box(array):
-    import numpy as np
-    mask = array.any(axis=2)
-    ys = np.nonzero(mask.any(axis=1))[0]
-    xs = np.nonzero(mask.any(axis=0))[0]
-    if len(xs) == 0:
-        return None
-    return xs[0], ys[0], xs[-1] + 1, ys[-1] + 1
-
-
-def find_picture(screen):
-    """Looks for one of the pictures drawn whole and pixel-exact on an
-    otherwise black screen; returns (name, x, y) or (None, reason)."""
-    import numpy as np
-    box = nonblack_box(screen)
-    if box is None:
-        return None, "the screen is black"
-    best = "no picture fits the drawn area"
-    for name, (w, h, picture) in pictures().items():
-        pbox = nonblack_box(picture)
-        if pbox is None or (box[2] - box[0], box[3] - box[1]) != (pbox[2] - pbox[0], pbox[3] - pbox[1]):
-            continue
-        x, y = box[0] - pbox[0], box[1] - pbox[1]
-        if x < 0 or y < 0 or x + w > screen.shape[1] or y + h > screen.shape[0]:
-            continue
-        region = screen[y:y + h, x:x + w]
-        wrong = int((region != picture).any(axis=2).sum())
-        if wrong:
-            best = f"{name} at ({x},{y}) differs in {wrong} pixels"
-            continue
-        rest = screen.copy()
-        rest[y:y + h, x:x + w] = 0
-        if rest.any():
-            return None, f"{name} at ({x},{y}) but other pixels are not black"
-        return name, x, y
-    return None, best
-
-
 # ----- helpers --------------------------------------------------------------------
 def ini(**values):
     lines = [SECTION] + [f"{k}={v}".encode() for k, v in values.items()]
@@ -140,12 +47,6 @@ def start_full_screen(s, program, extra_env=None):
 
 def expect_exit(result, expected, what):
     assert result.signed == signed(expected), f"{what}: exit {result}, expected {signed(expected)}"
-
-
-def key_until_ended(s, launch, timeout=120, key="space"):
-    """Presses a key again and again until the program ends (a verifier may
-    refuse, or a key may come inside the verifier's quiet interval)."""
-    return launch.press_until_ended(key, timeout)
 
 
 def log_lines(s, directory, name):
@@ -175,45 +76,24 @@ class Win98:
 
 
 # ----- cases -------------------------------------------------------------------------
-def case_mode_exit_codes(s, kit):
-    """The mode table's exit codes, through an exact command line."""
-    d = s.stage("modes", {"vellomire.scr": kit.saver})
-    program = d / "vellomire.scr"
-    for command_line, expected in ((b"vellomire.scr /x", -1), (b"vellomire.scr /p 0", -1),
-                                   (b"vellomire.scr /p 99999", -1), (b"vellomire.scr /a", -1),
-                                   (b"vellomire.scr /a 0", -1)):
-        expect_exit(s.run(command_line, program), expected, command_line.decode())
-    s.write_control_ini(ini(Seconds=60, Paint=0))
-    launch, window = start_full_screen(s, program)
-    assert window.title == "Screen Saver", window
-    assert launch.still_running_after(2), "the saver ended without input"
-    expect_exit(key_until_ended(s, launch), 0, "/s ended by a key")
-    s.wait_for_no_window(cls=SAVER_CLASS)
-
-
 def case_full_screen_picture(s, kit):
     """A full-screen run shows one picture pixel-exact; a key ends it with 0."""
-    import numpy as np
     s.write_control_ini(ini(Seconds=60, Paint=0))
     d = s.stage("picture", {"vellomire.scr": kit.saver})
     launch, window = start_full_screen(s, d / "vellomire.scr")
     assert window.rect == (0, 0, 1024, 768), f"saver window {window.rect}"
     assert window.exstyle & 0x8, "saver window is not topmost"
-    found = [None, "no screenshot"]
+    shown = pictures.load_pictures()
 
-    def picture_on_screen():
-        screen = np.asarray(s.screenshot(), dtype=np.uint8)
-        found[:] = find_picture(screen)
-        return found[0] is not None
-    try:
-        wait_for(picture_on_screen, 120, "a picture on the screen", interval=0.2)
-    except AssertionError as error:
-        raise AssertionError(f"{error}: {found[1]}") from None
+    def whole_picture():
+        match = pictures.locate(s.screenshot(), shown)
+        return match if match and match.complete else None
+    match = wait_for(whole_picture, 120, "a whole picture on the screen", interval=0.2)
     assert not launch.finished(), "the saver ended while showing its picture"
-    expect_exit(key_until_ended(s, launch), 0, "/s ended by a key")
+    expect_exit(launch.press_until_ended("space"), 0, "/s ended by a key")
     data = s.read_control_ini()
     assert data == ini(Seconds=60, Paint=0), f"the run changed control.ini: {data!r}"
-    return f"{found[0]} at ({found[1]},{found[2]})"
+    return f"{match.name} at {match.origin}"
 
 
 def case_preview(s, kit):
@@ -227,10 +107,10 @@ def case_preview(s, kit):
     assert child.style & 0x40000000, f"preview is not a child window: {child.style:08X}"
     assert child.client_size == (152, 112), f"preview size {child.client_size}"
     assert not s.find_windows(cls=SAVER_CLASS, top_level=True), "a full-screen window appeared"
-    s.stage_signal(host_dir, "destroy")
+    s.signal(host_dir, "destroy")
     text = s.wait_file(host_dir / "result.txt", 90, "the preview's end").decode()
     assert "ended-before-destroy=0" in text, text
-    expect_exit(__import__("session").parse_exit(text), 0, "preview")
+    expect_exit(parse_exit(text), 0, "preview")
 
 
 def case_dialog(s, kit):
@@ -254,7 +134,7 @@ def case_dialog(s, kit):
     s.xdotool("key", "Tab", "Tab")
     s.xdotool("type", "42")
     s.xdotool("key", "Tab", "space", "Return")
-    result = launch.wait(90)
+    result = launch.wait(20)
     expect_exit(result, 1, "dialog closed with OK")
     data = s.read_control_ini()
     assert data is not None, "no control.ini after OK"
@@ -264,7 +144,7 @@ def case_dialog(s, kit):
     launch = s.launch(b"vellomire.scr /c", d / "vellomire.scr")
     s.wait_for_window(title="Vellomire", top_level=True)
     s.xdotool("key", "Escape")
-    expect_exit(launch.wait(90), 0, "dialog closed with Escape")
+    expect_exit(launch.wait(20), 0, "dialog closed with Escape")
     assert s.read_control_ini() == data, "Cancel changed control.ini"
 
 
@@ -282,7 +162,7 @@ def case_win98_password(s, kit):
         # A burst of keys 40 ms apart: those inside the quiet interval after
         # the refusal are refused without asking, a later one asks again.
         s.xdotool("key", "--delay", "40", *["space"] * 15)
-        expect_exit(key_until_ended(s, launch), 0, "/s ended after the verifier accepted")
+        expect_exit(launch.press_until_ended("space"), 0, "/s ended after the verifier accepted")
     lines = log_lines(s, d, "verifier.log")
     calls = [dict(f.split("=", 1) for f in l.split()[1:]) for l in lines if l.startswith("verify")]
     assert [(c["call"], c["hwnd"], c["answer"]) for c in calls] == \
@@ -304,7 +184,7 @@ def case_nt_password_not_loaded(s, kit):
     s.registry([(DESKTOP, "ScreenSaveUsePassword", "1", "REG_DWORD")])
     try:
         launch, _ = start_full_screen(s, d / "vellomire.scr")
-        expect_exit(key_until_ended(s, launch), 0, "/s in NT mode with the password on")
+        expect_exit(launch.press_until_ended("space"), 0, "/s in NT mode with the password on")
     finally:
         s.registry([(DESKTOP, "ScreenSaveUsePassword", None, "REG_DWORD")])
     assert log_lines(s, d, "verifier.log") == [], "PASSWORD.CPL was loaded in NT mode"
@@ -324,7 +204,7 @@ def case_win98_change_password(s, kit):
         with Win98(s, password=False):
             result = s.run(f"vellomire.scr /a {owner}".encode(), d / "vellomire.scr", extra_env=env)
     finally:
-        s.stage_signal(owner_dir, "quit")
+        s.signal(owner_dir, "quit")
     expect_exit(result, 0, "/a in Windows 95 family mode")
     lines = log_lines(s, d, "mpr.log")
     assert f"change provider=SCRSAVE owner={owner} reserved1=0 reserved2=0" in lines, lines
@@ -342,7 +222,7 @@ def case_win98_verifier_fault(s, kit):
     with Win98(s):
         launch, window = start_full_screen(s, d / "vellomire.scr")
         s.xdotool("key", "space")
-        result = launch.wait(120)
+        result = launch.wait(30)
     expect_exit(result, ACCESS_VIOLATION, "saver whose verifier faults")
     lines = log_lines(s, d, "verifier.log")
     assert f"verify hwnd={window.hwnd} fault" in lines, lines
@@ -353,6 +233,6 @@ def case_win98_verifier_fault(s, kit):
     s.wait_for_no_window(cls=SAVER_CLASS)
 
 
-CASES = [case_mode_exit_codes, case_full_screen_picture, case_preview, case_dialog,
+CASES = [case_full_screen_picture, case_preview, case_dialog,
          case_win98_password, case_nt_password_not_loaded, case_win98_change_password,
          case_win98_verifier_fault]

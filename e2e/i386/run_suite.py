@@ -66,21 +66,6 @@ def ensure_image(build):
     return image
 
 
-def reset(session):
-    """Ends every Windows process of the session after a failed case."""
-    try:
-        if session.name == "i386":
-            session.vm.job("wineserver -k; wineserver -w; setsid wineserver -p "
-                           "> /dev/null 2>&1 < /dev/null", timeout=120)
-        else:
-            env = session.env()
-            subprocess.run(["wineserver", "-k"], env=env, timeout=60)
-            subprocess.run(["wineserver", "-w"], env=env, timeout=60)
-            subprocess.Popen(["wineserver", "-p"], env=env).wait(30)
-    except Exception as error:  # the next case will report what is broken
-        print(f"  reset failed: {error}", flush=True)
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--backend", choices=("i386", "wine64"), default="i386")
@@ -121,8 +106,10 @@ def main():
             from vm_session import VmSession
             session = VmSession(helpers, log_dir=logs)
         else:
-            from host_session import HostSession
-            session = HostSession(helpers)
+            sys.path.insert(0, str(REPO / "e2e" / "harness"))
+            from wine_env import WineSession
+            session = WineSession("cases64")
+            session.helpers = helpers
         t = time.monotonic()
         try:
             session.start()
@@ -143,7 +130,10 @@ def main():
                     print(f"FAIL {name} ({time.monotonic() - t:.1f} s): "
                           f"{type(error).__name__}: {error}", flush=True)
                     traceback.print_exc(limit=4)
-                    reset(session)
+                    try:
+                        session.reset()
+                    except Exception as error:  # the next case will report what is broken
+                        print(f"  reset failed: {error}", flush=True)
                 finally:
                     try:
                         session.write_control_ini(None)

@@ -1,81 +1,33 @@
-"""The 32-bit backend of the end-to-end cases: the saver runs under 32-bit
-Wine inside the emulated i386 machine (see vm.py). VmSession offers the small
-interface the cases are written against (session.py): put files into the
-world, start a program with an exact command line and get its full exit code,
-list windows, send input, take screenshots, read and write control.ini and the
-registry. Every operation is one job over the machine's job channel; waits are
-for conditions with deadlines.
+"""The i386 backend of the end-to-end tests: the saver runs under 32-bit Wine
+inside the emulated i386 machine (see vm.py). VmSession supplies the
+primitives of session.Session as jobs over the machine's job channel; waits
+for files and windows run inside the machine, so that a wait costs one job.
 """
 
 import io
 import shlex
+import sys
 import time
 from pathlib import Path, PurePosixPath
 
-from session import ExitResult, HarnessError, Window, parse_exit, parse_winlist, wait_for
 from vm import Vm, VmError
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "harness"))
+from session import HarnessError, Session, parse_winlist, select_windows, windows_name  # noqa: E402
 
 GUEST_ROOT = PurePosixPath("/tmp/e2e")
 PREFIX = PurePosixPath("/opt/vellomire/pfx")
-HELPERS = ("launcher", "winlist", "previewhost", "foreground")
+HELPERS = ("launcher", "winlist", "previewhost", "foreground", "postmessage")
 
 
-class VmLaunch:
-    """A program started through launcher.exe inside the machine."""
-
-    def __init__(self, session, directory):
-        self.session = session
-        self.dir = directory
-        self.result_file = directory / "result.txt"
-
-    def finished(self):
-        return self.session.exists(self.result_file)
-
-    def windows_pid(self, timeout=60):
-        text = self.session.wait_file(self.dir / "result.txt.pid", timeout,
-                                      "the launcher to start the program")
-        return int(text.decode().strip().split("=")[1])
-
-    def wait(self, timeout=60):
-        text = self.session.wait_file(self.result_file, timeout, "the program to end").decode()
-        if text.startswith("error="):
-            raise HarnessError(f"launcher could not start the program: {text.strip()}")
-        return parse_exit(text)
-
-    def press_until_ended(self, key, timeout=120):
-        """Sends `key` and waits up to 3 s for the program to end, again and
-        again, all inside the machine; returns its ExitResult."""
-        r = shlex.quote(str(self.result_file))
-        result = self.session.vm.job(
-            f"end=$(( $(date +%s) + {int(timeout)} ))\n"
-            f"while [ $(date +%s) -lt $end ]; do\n"
-            f"  xdotool key {shlex.quote(key)}\n"
-            f"  round=$(( $(date +%s) + 3 ))\n"
-            f"  while [ $(date +%s) -lt $round ]; do\n"
-            f"    [ -s {r} ] && exit 0\n    sleep 0.05\n  done\n"
-            f"done\nexit 3\n", fetch=[str(self.result_file)], timeout=timeout + 30)
-        if result.rc == 3:
-            raise AssertionError(f"the program did not end within {timeout} s of pressing {key}")
-        if result.rc != 0 or str(self.result_file) not in result.files:
-            raise HarnessError(f"pressing keys failed: {result.stderr!r}")
-        return parse_exit(result.files[str(self.result_file)].decode())
-
-    def still_running_after(self, seconds):
-        """True when the program has not ended within `seconds` (only where an
-        exit must NOT come)."""
-        result = self.session.vm.job(
-            f"end=$(( $(date +%s%N) / 1000000 + {int(seconds * 1000)} ))\n"
-            f"while [ $(( $(date +%s%N) / 1000000 )) -lt $end ]; do\n"
-            f"  [ -e {self.result_file} ] && exit 1\n  sleep 0.05\ndone\n"
-            f"[ ! -e {self.result_file} ]\n", timeout=seconds + 30)
-        return result.rc == 0
-
-
-class VmSession:
+class VmSession(Session):
     bits = 32
     name = "i386"
+    patience = 6        # software emulation of the whole machine
+    control_ini = PREFIX / "drive_c" / "windows" / "control.ini"
 
     def __init__(self, helpers_dir, log_dir=None):
+        super().__init__()
         self.helpers_dir = Path(helpers_dir)
         self.log_dir = log_dir
         self.vm = None
@@ -94,6 +46,7 @@ class VmSession:
             self.close()
             raise
         self.timings["ready"] = time.monotonic() - started
+        self.elapsed_start = self.timings["ready"]
         return self
 
     def _start_display(self):
@@ -130,36 +83,26 @@ grep -qx end {GUEST_ROOT}/warm.txt
     def __exit__(self, *exc):
         self.close()
 
-    # ----- files ----------------------------------------------------------
+    # ----- primitives of a Session ------------------------------------------
     def new_dir(self, label):
+        # Made by the first job that puts a file or starts a program in it.
         self.counter += 1
-        d = GUEST_ROOT / "work" / f"{self.counter:03d}-{label}"
-        self.vm.job(f"mkdir -p {d}").check("mkdir")
-        return d
+        return GUEST_ROOT / "work" / f"{self.counter:03d}-{label}"
 
-    def stage(self, label, files):
-        """Puts host files (name -> host Path or bytes) into a new directory of
-        the machine; returns that directory."""
-        self.counter += 1
-        d = GUEST_ROOT / "work" / f"{self.counter:03d}-{label}"
-        self.vm.job(f"mkdir -p {d}", put={str(d / name): data for name, data in files.items()}
-                    ).check("staging files")
-        return d
+    def put(self, files):
+        self.vm.job("true", put={str(path): data for path, data in files.items()}
+                    ).check("putting files into the machine")
 
-    def stage_signal(self, directory, name):
-        """Makes an empty file `name` in `directory` (a helper waits for it)."""
-        self.vm.job(f"touch {shlex.quote(str(directory / name))}").check("touch")
+    def read_file(self, path):
+        return self.vm.job("true", fetch=[str(path)], timeout=30).files.get(str(path))
+
+    def remove(self, path):
+        self.vm.job(f"rm -f {shlex.quote(str(path))}").check("removing a file")
 
     def exists(self, path):
         return self.vm.job(f"[ -e {shlex.quote(str(path))} ]", timeout=30).rc == 0
 
-    def read_file(self, path):
-        """The bytes of a file of the machine, or None when it does not exist."""
-        result = self.vm.job("true", fetch=[str(path)], timeout=30)
-        return result.files.get(str(path))
-
     def wait_file(self, path, timeout, what):
-        """Waits inside the machine until a non-empty file exists; its bytes."""
         p = shlex.quote(str(path))
         result = self.vm.job(
             f"end=$(( $(date +%s) + {int(timeout) + 1} ))\n"
@@ -172,173 +115,39 @@ grep -qx end {GUEST_ROOT}/warm.txt
             raise HarnessError(f"waiting for {path} failed: {result.stderr!r}")
         return result.files[str(path)]
 
+    def absent_for(self, path, seconds):
+        p = shlex.quote(str(path))
+        result = self.vm.job(
+            f"end=$(( $(date +%s%N) / 1000000 + {int(seconds * 1000)} ))\n"
+            f"while [ $(( $(date +%s%N) / 1000000 )) -lt $end ]; do\n"
+            f"  [ -e {p} ] && exit 1\n  sleep 0.05\ndone\n"
+            f"[ ! -e {p} ]\n", timeout=seconds + 30)
+        return result.rc == 0
+
     def winpath(self, path):
-        return "Z:" + str(path).replace("/", "\\")
-
-    # ----- programs -----------------------------------------------------------
-    def _env_prefix(self, extra_env):
-        return "".join(f"export {k}={shlex.quote(v)}\n" for k, v in (extra_env or {}).items())
-
-    def spawn(self, program, args, extra_env=None, label="spawn"):
-        """Starts a Windows program in the background; its output goes to a log."""
-        d = self.new_dir(label)
-        args = [self.winpath(d) if a == "%DIR%" else a for a in args]
-        words = " ".join(shlex.quote(str(a)) for a in [program] + list(args))
-        self.vm.job(self._env_prefix(extra_env) +
-                    f"cd {d}\nsetsid wine {words} > {d}/wine.log 2>&1 < /dev/null &\n",
-                    timeout=60).check("starting a program")
-        return d
+        return windows_name(path)
 
     def helper(self, name):
         return GUEST_ROOT / "bin" / f"{name}.exe"
 
-    def launch(self, command_line, program, timeout_ms=120000, extra_env=None):
-        if isinstance(command_line, str):
-            command_line = command_line.encode("latin-1")
-        self.counter += 1
-        d = GUEST_ROOT / "work" / f"{self.counter:03d}-launch"
-        args = [self.helper("launcher"), self.winpath(program), self.winpath(d / "cmdline.bin"),
-                self.winpath(d / "result.txt"), str(timeout_ms)]
-        words = " ".join(shlex.quote(str(a)) for a in args)
-        self.vm.job(self._env_prefix(extra_env) +
-                    f"cd {d}\nsetsid wine {words} > {d}/wine.log 2>&1 < /dev/null &\n",
-                    put={str(d / "cmdline.bin"): command_line}, timeout=60).check("launching")
-        return VmLaunch(self, d)
-
-    def run(self, command_line, program, timeout=60, extra_env=None):
-        return self.launch(command_line, program, int(timeout * 1000) + 5000,
-                           extra_env).wait(timeout + 30)
+    def start_program(self, program, args, directory, extra_env=None):
+        env = "".join(f"export {k}={shlex.quote(v)}\n" for k, v in (extra_env or {}).items())
+        words = " ".join(shlex.quote(str(a)) for a in [program] + list(args))
+        self.vm.job(env + f"mkdir -p {directory}\ncd {directory}\n"
+                    f"setsid wine {words} > {directory}/wine.log 2>&1 < /dev/null &\n",
+                    timeout=60).check("starting a program")
 
     def wine(self, *args, timeout=120):
         words = " ".join(shlex.quote(str(a)) for a in args)
         return self.vm.job(f"wine {words} > /dev/null 2>&1 < /dev/null", timeout=timeout).rc
 
-    def reg_add(self, key, value, data, kind="REG_SZ"):
-        rc = self.wine("reg", "add", key, "/v", value, "/t", kind, "/d", data, "/f")
-        if rc != 0:
-            raise HarnessError(f"reg add {key} {value} failed ({rc})")
+    def reset(self):
+        self.vm.job("wineserver -k; wineserver -w; setsid wineserver -p "
+                    "> /dev/null 2>&1 < /dev/null", timeout=120)
 
-    def reg_delete(self, key, value):
-        self.wine("reg", "delete", key, "/v", value, "/f")
-
-    def registry(self, changes):
-        """Applies (key, value, data, kind) changes in one import; data None
-        deletes the value."""
-        roots = {"HKCU": "HKEY_CURRENT_USER", "HKLM": "HKEY_LOCAL_MACHINE"}
-        lines = ["REGEDIT4", ""]
-        for key, value, data, kind in changes:
-            root, _, rest = key.partition("\\")
-            lines.append(f"[{roots.get(root, root)}\\{rest}]")
-            if data is None:
-                lines.append(f'"{value}"=-')
-            elif kind == "REG_DWORD":
-                lines.append(f'"{value}"=dword:{int(data):08x}')
-            else:
-                escaped = data.replace("\\", "\\\\").replace('"', '\\"')
-                lines.append(f'"{value}"="{escaped}"')
-            lines.append("")
-        self.counter += 1
-        path = GUEST_ROOT / "work" / f"{self.counter:03d}-changes.reg"
-        result = self.vm.job(f"wine regedit /s '{self.winpath(path)}' > /dev/null 2>&1 < /dev/null",
-                             put={str(path): "\r\n".join(lines).encode("latin-1")}, timeout=120)
-        if result.rc != 0:
-            raise HarnessError(f"regedit failed ({result.rc})")
-
-    def set_windows_version(self, version, program="vellomire.scr"):
-        key = rf"HKCU\Software\Wine\AppDefaults\{program}"
-        if version is None:
-            self.reg_delete(key, "Version")
-        else:
-            self.reg_add(key, "Version", version)
-
-    # ----- windows ----------------------------------------------------------
     def windows(self):
-        self.counter += 1
-        out = GUEST_ROOT / "work" / f"{self.counter:03d}-windows.txt"
-        result = self.vm.job(f"wine {self.helper('winlist')} '{self.winpath(out)}' "
-                             f"> /dev/null 2>&1 < /dev/null", fetch=[str(out)], timeout=120)
-        if result.rc != 0 or str(out) not in result.files:
-            raise HarnessError(f"winlist failed ({result.rc})")
-        return parse_winlist(result.files[str(out)].decode("latin-1"))
+        return self._poll_windows("\t", True, 0)
 
-    def find_windows(self, **criteria):
-        return self._select(self.windows(), **criteria)
-
-    @staticmethod
-    def _select(windows, cls=None, title=None, visible=True, pid=None, top_level=None,
-                parent=None):
-        found = []
-        for w in windows:
-            if cls is not None and w.cls != cls:
-                continue
-            if title is not None and w.title != title:
-                continue
-            if visible is not None and w.visible != visible:
-                continue
-            if pid is not None and w.pid != pid:
-                continue
-            if top_level is not None and (w.parent == 0) != top_level:
-                continue
-            if parent is not None and w.parent != parent:
-                continue
-            found.append(w)
-        return found
-
-    def _poll_windows(self, needle, present, seconds):
-        """Lists windows inside the machine until a line contains the text
-        `needle` (or none does, when `present` is false) or `seconds` pass;
-        returns the last list."""
-        self.counter += 1
-        out = GUEST_ROOT / "work" / f"{self.counter:03d}-windows.txt"
-        test = "grep -qF -- \"$needle\" {out}" if present else "! grep -qF -- \"$needle\" {out}"
-        script = (f"needle=$(printf '%s' {shlex.quote(needle)})\n"
-                  f"end=$(( $(date +%s) + {max(1, int(seconds))} ))\n"
-                  f"while :; do\n"
-                  f"  rm -f {out}\n"
-                  f"  wine {self.helper('winlist')} '{self.winpath(out)}' > /dev/null 2>&1 < /dev/null\n"
-                  f"  grep -qx end {out} && {test.format(out=out)} && exit 0\n"
-                  f"  [ $(date +%s) -ge $end ] && exit 0\n"
-                  f"  sleep 0.1\n"
-                  f"done\n")
-        result = self.vm.job(script, fetch=[str(out)], timeout=seconds + 120)
-        if str(out) not in result.files:
-            raise HarnessError(f"winlist failed ({result.rc})")
-        return parse_winlist(result.files[str(out)].decode("latin-1"))
-
-    @staticmethod
-    def _needle(criteria):
-        if criteria.get("cls") is not None:
-            return "\t" + criteria["cls"] + "\t"
-        if criteria.get("title") is not None:
-            return "\t" + criteria["title"] + "\t"
-        return "\t"
-
-    def wait_for_window(self, timeout=120, **criteria):
-        deadline = time.monotonic() + timeout
-        while True:
-            windows = self._poll_windows(self._needle(criteria), True,
-                                         deadline - time.monotonic())
-            found = self._select(windows, **criteria)
-            if found:
-                if len(found) != 1:
-                    raise AssertionError(f"expected one window with {criteria}, found {found}")
-                return found[0]
-            if time.monotonic() >= deadline:
-                raise AssertionError(f"timed out after {timeout:.1f} s waiting for a window "
-                                     f"with {criteria}")
-
-    def wait_for_no_window(self, timeout=120, **criteria):
-        deadline = time.monotonic() + timeout
-        while True:
-            windows = self._poll_windows(self._needle(criteria), False,
-                                         deadline - time.monotonic())
-            if not self._select(windows, **criteria):
-                return
-            if time.monotonic() >= deadline:
-                raise AssertionError(f"timed out after {timeout:.1f} s waiting for no window "
-                                     f"with {criteria}")
-
-    # ----- input and screen ---------------------------------------------------
     def xdotool(self, *args):
         words = " ".join(shlex.quote(str(a)) for a in args)
         result = self.vm.job(f"xdotool {words}", timeout=60)
@@ -357,16 +166,53 @@ grep -qx end {GUEST_ROOT}/warm.txt
         with Image.open(io.BytesIO(result.files[str(shot)])) as image:
             return image.convert("RGB")
 
-    # ----- settings file ----------------------------------------------------
-    @property
-    def control_ini(self):
-        return PREFIX / "drive_c" / "windows" / "control.ini"
+    # ----- waits for windows, inside the machine ----------------------------
+    def _poll_windows(self, needle, present, seconds):
+        """Lists windows inside the machine until a line contains the text
+        `needle` (or none does, when `present` is false) or `seconds` pass;
+        returns the last list."""
+        self.counter += 1
+        out = GUEST_ROOT / "work" / f"{self.counter:03d}-windows.txt"
+        test = "grep -qF -- \"$needle\" {out}" if present else "! grep -qF -- \"$needle\" {out}"
+        script = (f"needle=$(printf '%s' {shlex.quote(needle)})\n"
+                  f"end=$(( $(date +%s) + {max(0, int(seconds))} ))\n"
+                  f"while :; do\n"
+                  f"  rm -f {out}\n"
+                  f"  wine {self.helper('winlist')} '{self.winpath(out)}' > /dev/null 2>&1 < /dev/null\n"
+                  f"  grep -qx end {out} && {test.format(out=out)} && exit 0\n"
+                  f"  [ $(date +%s) -ge $end ] && exit 0\n"
+                  f"  sleep 0.1\n"
+                  f"done\n")
+        result = self.vm.job(script, fetch=[str(out)], timeout=seconds + 120)
+        if str(out) not in result.files:
+            raise HarnessError(f"winlist failed ({result.rc})")
+        return parse_winlist(result.files[str(out)].decode("latin-1"))
 
-    def read_control_ini(self):
-        return self.read_file(self.control_ini)
+    @staticmethod
+    def _needle(criteria):
+        for key in ("cls", "title"):
+            if criteria.get(key) is not None:
+                return "\t" + criteria[key] + "\t"
+        return "\t"
 
-    def write_control_ini(self, data):
-        if data is None:
-            self.vm.job(f"rm -f {self.control_ini}").check("removing control.ini")
-        else:
-            self.vm.job("true", put={str(self.control_ini): data}).check("writing control.ini")
+    def _wait_windows(self, present, timeout, criteria):
+        deadline = time.monotonic() + timeout
+        while True:
+            found = select_windows(self._poll_windows(self._needle(criteria), present,
+                                                      deadline - time.monotonic()), **criteria)
+            if bool(found) == present or time.monotonic() >= deadline:
+                return found
+
+    def wait_for_window(self, timeout=30, **criteria):
+        timeout *= self.patience
+        found = self._wait_windows(True, timeout, criteria)
+        if len(found) != 1:
+            raise AssertionError(f"expected one window with {criteria} within {timeout:.1f} s, "
+                                 f"found {found}")
+        return found[0]
+
+    def wait_for_no_window(self, timeout=30, **criteria):
+        timeout *= self.patience
+        if self._wait_windows(False, timeout, criteria):
+            raise AssertionError(f"timed out after {timeout:.1f} s waiting for no window "
+                                 f"with {criteria}")

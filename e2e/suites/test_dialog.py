@@ -7,7 +7,7 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
 import pictures  # noqa: E402
-from wine_env import SCREEN_W, SCREEN_H, HarnessError, wait_for  # noqa: E402
+from session import HarnessError, wait_for  # noqa: E402
 
 SECTION = b"[ScreenSaver.Vellomire]\r\n"
 DIALOG_SIZE_DLU = (191, 86)
@@ -60,27 +60,18 @@ class DialogCase(suite.WineCase):
         super().setUp()
         self.wine.set_windows_version(None)
         self.wine.write_control_ini(None)
-        self.runs = []
-
-    def tearDown(self):
-        for run in self.runs:
-            if not run.finished():
-                self.wine.xdotool("key", "Escape")
-                try:
-                    run.wait(10)
-                except AssertionError:
-                    pass
-        super().tearDown()
 
     def open_dialog(self, command_line=b"vellomire.scr /c"):
         run = self.wine.launch(command_line, self.saver)
-        self.runs.append(run)
         # The dialog as Windows lists it, then found by its caption on the X
         # display, as a person (or xdotool) finds it; the X window may be
         # named a moment after the Windows one is listed.
         window = self.wine.wait_for_window(title="Vellomire", cls="#32770", timeout=30)
-        wait_for(lambda: self.xdotool_search(), 30, "an X window captioned Vellomire", interval=0.1)
-        children = wait_for(lambda: self.controls(window), 10, "the dialog's eight controls")
+        patience = self.wine.patience
+        wait_for(lambda: self.xdotool_search(), 30 * patience, "an X window captioned Vellomire",
+                 interval=0.1)
+        children = wait_for(lambda: self.controls(window), 10 * patience,
+                            "the dialog's eight controls")
         return run, Dialog(window, children)
 
     def xdotool_search(self):
@@ -104,7 +95,7 @@ class DialogCase(suite.WineCase):
         return [w for w in self.wine.windows() if w.hwnd == dialog.seconds_field.hwnd][0].text
 
     def assert_exit(self, run, code):
-        result = run.wait(10)
+        result = run.wait()
         self.assertEqual(result.unsigned, code, f"exit code {result}")
         self.wine.wait_for_no_window(title="Vellomire", cls="#32770", visible=None)
 
@@ -180,39 +171,7 @@ class Contents(DialogCase):
                 self.assertEqual(self.wine.read_control_ini(), before)
 
 
-class Placement(DialogCase):
-
-    def test_opens_at_34_32_dialog_units_from_the_screen_origin_without_owner(self):
-        for command_line in [b"vellomire.scr", b"vellomire.scr /", b"vellomire.scr - / -",
-                             b"vellomire.scr/s", b"\"Z:\\x\\vellomire.scr /s", b"vellomire.scr /c"]:
-            with self.subTest(command_line=command_line):
-                run, dialog = self.open_dialog(command_line)
-                self.assertEqual(dialog.window.owner, 0)
-                bx, by = dialog.base_units()
-                expected = (muldiv(DIALOG_POS_DLU[0], bx, 4), muldiv(DIALOG_POS_DLU[1], by, 8))
-                self.assertEqual(dialog.window.client_origin, expected)
-                w, h = dialog.window.client_size
-                self.assertNotEqual(dialog.window.client_origin, ((SCREEN_W - w) // 2, (SCREEN_H - h) // 2))
-                self.wine.xdotool("key", "Escape")
-                self.assert_exit(run, 0)
-
-    def test_configure_option_is_owned_by_the_foreground_window(self):
-        d = self.wine.new_dir("owner")
-        taker = self.wine.spawn(self.wine.helper("foreground"), [self.wine.winpath(d)])
-        try:
-            owner = self.wine.wait_for_window(cls="VellomireForeground")
-            wait_for(lambda: (d / "foreground.txt").exists(), 10, "the foreground window")
-            run, dialog = self.open_dialog(b"vellomire.scr /c:1234")
-            self.assertEqual(dialog.window.owner, owner.hwnd)
-            bx, by = dialog.base_units()
-            ox, oy = owner.client_origin
-            self.assertEqual(dialog.window.client_origin,
-                             (ox + muldiv(DIALOG_POS_DLU[0], bx, 4), oy + muldiv(DIALOG_POS_DLU[1], by, 8)))
-            self.wine.xdotool("key", "Escape")
-            self.assert_exit(run, 0)
-        finally:
-            (d / "quit").write_text("")
-            taker.wait(20)
+class Layout(DialogCase):
 
     def test_nothing_is_clipped_and_the_top_row_reads_as_one_line(self):
         run, dialog = self.open_dialog()
@@ -247,9 +206,10 @@ class Placement(DialogCase):
 
     def text_sizes(self, texts):
         out = self.wine.new_dir("tw") / "sizes.txt"
-        self.wine._run([self.wine.wine, str(self.wine.helper("textwidth")), self.wine.winpath(out),
-                        "Times New Roman", "10"] + texts, timeout=60, what="textwidth")
-        return [tuple(int(v) for v in line.split()) for line in out.read_text().splitlines()]
+        self.wine.wine(self.wine.helper("textwidth"), self.wine.winpath(out), "Times New Roman",
+                       "10", *texts)
+        return [tuple(int(v) for v in line.split())
+                for line in self.wine.read_file(out).decode().splitlines()]
 
 
 class FollowingRun(DialogCase):
@@ -274,13 +234,12 @@ class FollowingRun(DialogCase):
     def start_saver(self):
         self.wine.xdotool("mousemove", 500, 400)
         run = self.wine.launch(b"vellomire.scr /s", self.saver)
-        self.runs.append(run)
         self.wine.wait_for_window(cls="WindowsScreenSaverClass", title="Screen Saver")
         return run
 
     def end_saver(self, run):
         self.wine.xdotool("key", "space")
-        result = run.wait(10)
+        result = run.wait()
         self.assertEqual(result.unsigned, 0, f"exit code {result}")
 
     def test_one_second_at_once_changes_the_picture_soon(self):

@@ -16,7 +16,7 @@ class Launcher(suite.WineCase):
         out = self.wine.new_dir("echo") / "cmdline.txt"
         result = self.wine.run(command_line, self.wine.helper("cmdecho"), extra_env={
             "CMDECHO_OUT": self.wine.winpath(out), "CMDECHO_EXIT": exit_hex})
-        return result, out.read_bytes()
+        return result, self.wine.read_file(out)
 
     def test_command_line_bytes_arrive_unchanged(self):
         cases = [
@@ -46,8 +46,7 @@ class WindowList(suite.WineCase):
     needs_saver = False
 
     def test_lists_a_foreground_window_and_input_reaches_wine(self):
-        d = self.wine.new_dir("fg")
-        process = self.wine.spawn(self.wine.helper("foreground"), [self.wine.winpath(d)])
+        d = self.wine.spawn(self.wine.helper("foreground"), ["%DIR%"], label="fg")
         try:
             window = self.wine.wait_for_window(cls="VellomireForeground", title="Foreground")
             # WS_POPUP | WS_VISIBLE, and WS_CLIPSIBLINGS that every top-level window gets
@@ -57,10 +56,8 @@ class WindowList(suite.WineCase):
             self.assertEqual(window.client_size, (100, 100))
             self.assertEqual(window.client_origin, (10, 10))
             self.assertEqual(window.parent, 0)
-            report = suite.wine_env.wait_for(
-                lambda: (d / "foreground.txt").exists() and (d / "foreground.txt").read_text(),
-                10, "the foreground report")
-            self.assertIn("foreground=1", report)
+            report = self.wine.wait_file(d / "foreground.txt", 10, "the foreground report")
+            self.assertIn(b"foreground=1", report)
             # Wine's per-thread input-method window exists and is invisible.
             ime = self.wine.find_windows(cls="IME", visible=None, pid=window.pid)
             self.assertTrue(all(not w.visible for w in ime))
@@ -73,8 +70,7 @@ class WindowList(suite.WineCase):
             self.wine.xdotool("mousemove_relative", "--", 3, 1)
             self.assertEqual(self.wine.pointer(), (503, 401))
         finally:
-            (d / "quit").write_text("")
-            process.wait(20)
+            self.wine.signal(d, "quit")
         self.wine.wait_for_no_window(cls="VellomireForeground")
 
 

@@ -6,7 +6,6 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
-from wine_env import wait_for  # noqa: E402
 
 SAVER_CLASS = "WindowsScreenSaverClass"
 PREVIEW_STYLE = 0x52000000  # WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN
@@ -15,21 +14,16 @@ PREVIEW_STYLE = 0x52000000  # WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN
 class PreviewHostCase(suite.WineCase):
 
     def start_host(self, width, height, *extra):
-        d = self.wine.new_dir("preview")
-        process = self.wine.spawn(self.wine.helper("previewhost"),
-                                  [self.wine.winpath(self.saver), width, height,
-                                   self.wine.winpath(d), *extra])
-        parent_file = d / "parent.txt"
-        parent = int(wait_for(lambda: parent_file.exists() and parent_file.read_text(), 20,
-                              "the preview host's window"))
-        return d, process, parent
+        d = self.wine.spawn(self.wine.helper("previewhost"),
+                            [self.wine.winpath(self.saver), width, height, "%DIR%", *extra],
+                            label="preview")
+        parent = int(self.wine.wait_file(d / "parent.txt", 20, "the preview host's window"))
+        return d, parent
 
-    def finish_host(self, d, process):
-        (d / "destroy").write_text("")
-        result_file = d / "result.txt"
-        text = wait_for(lambda: result_file.exists() and result_file.read_text(), 30,
-                        "the preview host's report")
-        process.wait(20)
+    def finish_host(self, d):
+        self.wine.signal(d, "destroy")
+        text = self.wine.wait_file(d / "result.txt", 30, "the preview host's report").decode()
+        self.wine.wait_for_no_window(cls="VellomirePreviewHost", visible=None)
         return text
 
 
@@ -38,7 +32,7 @@ class Preview(PreviewHostCase):
     def test_preview_child_has_the_parents_client_size_and_ends_with_its_parent(self):
         for width, height in [(152, 112), (300, 200)]:
             with self.subTest(size=(width, height)):
-                d, process, parent = self.start_host(width, height)
+                d, parent = self.start_host(width, height)
                 host = self.wine.wait_for_window(cls="VellomirePreviewHost")
                 self.assertEqual(host.hwnd, parent)
                 self.assertEqual(host.client_size, (width, height))
@@ -55,8 +49,8 @@ class Preview(PreviewHostCase):
                 self.wine.xdotool("mousemove", host.client_origin[0] + 20, host.client_origin[1] + 20)
                 self.wine.xdotool("mousemove_relative", "--", 30, 30)
                 self.wine.xdotool("key", "space")
-                self.assertFalse((d / "result.txt").exists(), "the preview ended on input")
-                report = self.finish_host(d, process)
+                self.assertFalse(self.wine.exists(d / "result.txt"), "the preview ended on input")
+                report = self.finish_host(d)
                 self.assertIn("exit=0x00000000 0\n", report)
                 self.assertIn("ended-before-destroy=0\n", report)
                 self.wine.wait_for_no_window(cls=SAVER_CLASS, visible=None)
@@ -68,52 +62,14 @@ class Preview(PreviewHostCase):
     def test_killed_preview_leaves_nothing_and_a_new_one_starts(self):
         # The Display control panel may end its preview with TerminateProcess.
         before = self.wine.read_control_ini()
-        d, process, parent = self.start_host(152, 112, "kill-first")
+        d, parent = self.start_host(152, 112, "kill-first")
         child = self.wine.wait_for_window(cls=SAVER_CLASS, title="Preview", timeout=90)
         self.assertEqual(child.parent, parent)
-        report = self.finish_host(d, process)
+        report = self.finish_host(d)
         self.assertIn("killed=1 left=0 restarted=1\n", report)
         self.assertIn("exit=0x00000000 0\n", report, "the second preview ended with its parent")
         self.wine.wait_for_no_window(cls=SAVER_CLASS, visible=None)
         self.assertEqual(self.wine.read_control_ini(), before, "a preview wrote control.ini")
-
-    def test_handle_spellings_on_the_command_line(self):
-        """/p and /l with a handle given in the ways the grammar allows, in a
-        window of foreground.exe; the tab variant is refused."""
-        d = self.wine.new_dir("owner")
-        taker = self.wine.spawn(self.wine.helper("foreground"), [self.wine.winpath(d)])
-        try:
-            owner = self.wine.wait_for_window(cls="VellomireForeground")
-            h = owner.hwnd
-            refused = [b"vellomire.scr /p\t%d" % h, b"vellomire.scr /p -%d" % h,
-                       b"vellomire.scr /p 0x%x" % h]
-            for command_line in refused:
-                with self.subTest(command_line=command_line):
-                    result = self.wine.run(command_line, self.saver)
-                    self.assertEqual(result.unsigned, 0xFFFFFFFF, f"exit code {result}")
-            self.assertEqual(self.wine.find_windows(cls=SAVER_CLASS, visible=None), [])
-            accepted = [b"vellomire.scr /p %d" % h, b"vellomire.scr /P%d" % h,
-                        b"vellomire.scr -l   %dxyz" % h, b"vellomire.scr /p %d" % (h + (1 << 32))]
-            for command_line in accepted:
-                with self.subTest(command_line=command_line):
-                    run = self.wine.launch(command_line, self.saver)
-                    child = self.wine.wait_for_window(cls=SAVER_CLASS, title="Preview")
-                    self.assertEqual(child.parent, h)
-                    self.assertEqual(child.client_size, owner.client_size)
-                    self.assertFalse(run.finished())
-                    # A WM_CLOSE from outside ends a preview too: the chain
-                    # hands it to the default procedure, which destroys the window.
-                    self.close_preview(child, run)
-        finally:
-            (d / "quit").write_text("")
-            taker.wait(20)
-
-    def close_preview(self, child, run):
-        """Ends a preview by posting WM_CLOSE to it from another process."""
-        self.wine.post_message(child.hwnd, 0x0010)
-        result = run.wait(10)
-        self.assertEqual(result.unsigned, 0, f"exit code {result}")
-        self.wine.wait_for_no_window(cls=SAVER_CLASS, visible=None)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,297 @@
+"""What the end-to-end tests do with a Windows world, on either backend: the
+host's Wine (wine_env.WineSession) or 32-bit Wine in the emulated i386
+machine (e2e/i386/vm_session.VmSession). Here live the parts both share: the
+result types and the parsing of the helper programs' output (e2e/windows),
+the waits, and Session, whose operations are written once on a few
+primitives that each backend supplies.
+
+A backend supplies:
+  new_dir(label) -> directory      put(files {path: host Path or bytes})
+  read_file(path) -> bytes or None  remove(path)   exists(path)
+  wait_file(path, timeout, what) -> bytes of a non-empty file
+  absent_for(path, seconds) -> True when the file did not appear meanwhile
+  start_program(program, args, directory, extra_env)  in the background
+  wine(*args, timeout) -> exit status of a Wine command run to its end
+  windows() -> [Window];  xdotool(*args) -> output;  screenshot() -> PIL image
+  winpath(path);  helper(name) -> path;  reset() ends every Windows program
+  bits, name, control_ini (path), patience (how many times slower than the
+  host's Wine it is: the deadlines of waits for something to happen grow by
+  it, while the one wait for something NOT to happen keeps its length)
+
+Everything waits for conditions with deadlines; nothing sleeps blindly.
+"""
+
+import time
+from dataclasses import dataclass
+from pathlib import PurePath
+
+
+class HarnessError(RuntimeError):
+    """The test environment itself failed (not the program under test)."""
+
+
+def wait_for(condition, timeout, what, interval=0.05):
+    """Polls condition() until it returns a true value, which is returned;
+    raises AssertionError naming `what` when `timeout` seconds pass first."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise AssertionError(f"timed out after {timeout:.1f} s waiting for {what}")
+        time.sleep(interval)
+
+
+@dataclass
+class Window:
+    hwnd: int
+    parent: int
+    owner: int
+    pid: int
+    cls: str
+    title: str
+    style: int
+    exstyle: int
+    rect: tuple          # left, top, right, bottom in screen coordinates
+    client_size: tuple   # width, height
+    client_origin: tuple  # screen position of the client area's top left
+    visible: bool
+    text: str = None     # WM_GETTEXT of an Edit or Button child, else None
+    check: int = None    # BM_GETCHECK of a Button child, else None
+
+
+def _unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text):
+            out.append({"t": "\t", "n": "\n", "r": "\r", "\\": "\\"}.get(text[i + 1], text[i + 1]))
+            i += 2
+        else:
+            out.append(text[i])
+            i += 1
+    return "".join(out)
+
+
+def parse_winlist(text):
+    """Reads winlist.exe's output: 14 tab-separated fields a window."""
+    lines = text.split("\n")
+    if "end" not in lines:
+        raise HarnessError("window list is incomplete")
+    windows = []
+    for line in lines:
+        if not line or line == "end":
+            continue
+        f = line.split("\t")
+        if len(f) != 14:
+            raise HarnessError(f"bad window list line: {line!r}")
+        windows.append(Window(
+            hwnd=int(f[0]), parent=int(f[1]), owner=int(f[2]), pid=int(f[3]),
+            cls=_unescape(f[4]), title=_unescape(f[5]),
+            style=int(f[6], 16), exstyle=int(f[7], 16),
+            rect=tuple(int(v) for v in f[8].split(",")),
+            client_size=tuple(int(v) for v in f[9].split(",")),
+            client_origin=tuple(int(v) for v in f[10].split(",")),
+            visible=f[11] == "1",
+            text=None if f[12] == "-" else _unescape(f[12]),
+            check=None if f[13] == "-" else int(f[13])))
+    return windows
+
+
+def select_windows(windows, cls=None, title=None, visible=True, pid=None, top_level=None,
+                   parent=None):
+    """The windows that match every criterion given (visible ones by default)."""
+    return [w for w in windows
+            if (cls is None or w.cls == cls) and (title is None or w.title == title)
+            and (visible is None or w.visible == visible) and (pid is None or w.pid == pid)
+            and (top_level is None or (w.parent == 0) == top_level)
+            and (parent is None or w.parent == parent)]
+
+
+@dataclass
+class ExitResult:
+    unsigned: int
+    signed: int
+
+    def __str__(self):
+        return f"0x{self.unsigned:08X} ({self.signed})"
+
+
+def parse_exit(text):
+    """Reads the launcher's result text: exit=0xXXXXXXXX N (first line)."""
+    text = text.strip()
+    if not text.startswith("exit="):
+        raise AssertionError(f"program did not end normally: {text!r}")
+    hexpart, decpart = text.split("\n")[0][len("exit="):].split()
+    result = ExitResult(int(hexpart, 16), int(decpart))
+    if (result.unsigned - (1 << 32) if result.unsigned >= 1 << 31 else result.unsigned) != result.signed:
+        raise HarnessError(f"launcher's two renderings disagree: {text!r}")
+    return result
+
+
+class Launch:
+    """A program started through launcher.exe, running asynchronously."""
+
+    def __init__(self, session, directory):
+        self.session = session
+        self.dir = directory
+        self.result_file = directory / "result.txt"
+
+    def finished(self):
+        return self.session.exists(self.result_file)
+
+    def wait(self, timeout=20):
+        """Waits for the program to end; returns its ExitResult."""
+        return self._result(timeout * self.session.patience)
+
+    def _result(self, timeout):
+        text = self.session.wait_file(self.result_file, timeout, "the program to end").decode()
+        if text.startswith("error="):
+            raise HarnessError(f"launcher could not start the program: {text.strip()}")
+        return parse_exit(text)
+
+    def still_running_after(self, seconds):
+        """The one bounded negative wait: True when the program has not ended
+        within `seconds` (used only where an exit must NOT come)."""
+        return self.session.absent_for(self.result_file, seconds)
+
+    def press_until_ended(self, key, timeout=120):
+        """Sends `key` and waits up to 3 s for the end, again and again (a
+        verifier may refuse, or a key may come inside its quiet interval)."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            self.session.xdotool("key", key)
+            try:
+                return self._result(3)
+            except AssertionError:
+                continue
+        raise AssertionError(f"the program did not end within {timeout} s of pressing {key}")
+
+
+class Session:
+    """The operations of the tests, on a backend's primitives (module text)."""
+
+    patience = 1
+
+    def __init__(self):
+        self.launches = []
+
+    # ----- files --------------------------------------------------------------
+    def stage(self, label, files):
+        """Puts files (name -> host Path or bytes) together in a new directory."""
+        d = self.new_dir(label)
+        self.put({d / name: data for name, data in files.items()})
+        return d
+
+    def signal(self, directory, name):
+        """Makes an empty file `name` in `directory`, which a helper waits for."""
+        self.put({directory / name: b""})
+
+    def read_control_ini(self):
+        """The bytes of control.ini, or None when there is no such file."""
+        return self.read_file(self.control_ini)
+
+    def write_control_ini(self, data):
+        if data is None:
+            self.remove(self.control_ini)
+        else:
+            self.put({self.control_ini: data})
+
+    # ----- programs -------------------------------------------------------------
+    def spawn(self, program, args, extra_env=None, label="spawn"):
+        """Starts a Windows program in the background; the argument "%DIR%"
+        stands for the new directory that is returned."""
+        d = self.new_dir(label)
+        args = [self.winpath(d) if a == "%DIR%" else str(a) for a in args]
+        self.start_program(program, args, d, extra_env)
+        return d
+
+    def launch(self, command_line, program, timeout_ms=120000, extra_env=None):
+        """Starts `program` with exactly the bytes `command_line` as its
+        command line, through launcher.exe; returns a Launch."""
+        if isinstance(command_line, str):
+            command_line = command_line.encode("latin-1")
+        d = self.stage("launch", {"cmdline.bin": command_line})
+        args = [self.winpath(program), self.winpath(d / "cmdline.bin"),
+                self.winpath(d / "result.txt"), str(timeout_ms)]
+        self.start_program(self.helper("launcher"), args, d, extra_env)
+        launch = Launch(self, d)
+        self.launches.append(launch)
+        return launch
+
+    def run(self, command_line, program, timeout=30, extra_env=None):
+        """Runs a program with an exact command line to its end; its ExitResult."""
+        return self.launch(command_line, program, int(timeout * self.patience * 1000) + 5000,
+                           extra_env).wait(timeout + 10)
+
+    def end_leftovers(self):
+        """Ends whatever a failed case left running, so the next starts clean."""
+        if any(not launch.finished() for launch in self.launches):
+            self.reset()
+        self.launches = []
+
+    # ----- registry ---------------------------------------------------------------
+    def registry(self, changes):
+        """Applies (key, value, data, kind) changes in one import; data None
+        deletes the value."""
+        roots = {"HKCU": "HKEY_CURRENT_USER", "HKLM": "HKEY_LOCAL_MACHINE"}
+        lines = ["REGEDIT4", ""]
+        for key, value, data, kind in changes:
+            root, _, rest = key.partition("\\")
+            lines.append(f"[{roots.get(root, root)}\\{rest}]")
+            if data is None:
+                lines.append(f'"{value}"=-')
+            elif kind == "REG_DWORD":
+                lines.append(f'"{value}"=dword:{int(data):08x}')
+            else:
+                escaped = data.replace("\\", "\\\\").replace('"', '\\"')
+                lines.append(f'"{value}"="{escaped}"')
+            lines.append("")
+        d = self.stage("registry", {"changes.reg": "\r\n".join(lines).encode("latin-1")})
+        rc = self.wine("regedit", "/s", self.winpath(d / "changes.reg"))
+        if rc != 0:
+            raise HarnessError(f"regedit failed ({rc})")
+
+    def reg_add(self, key, value, data, kind="REG_SZ"):
+        self.registry([(key, value, data, kind)])
+
+    def reg_delete(self, key, value):
+        self.registry([(key, value, None, "REG_SZ")])
+
+    def set_windows_version(self, version, program="vellomire.scr"):
+        """'win98' makes GetVersionExA report the Windows 95 family to
+        `program`; None gives it the prefix's NT-family default back."""
+        self.reg_add(rf"HKCU\Software\Wine\AppDefaults\{program}", "Version", version)
+
+    def post_message(self, hwnd, message, wparam=0, lparam=0):
+        """Posts a message to a window from a helper process."""
+        rc = self.wine(self.helper("postmessage"), hwnd, message, wparam, lparam)
+        if rc != 0:
+            raise HarnessError(f"posting message {message:#x} to {hwnd} failed ({rc})")
+
+    # ----- windows ----------------------------------------------------------------
+    def find_windows(self, **criteria):
+        return select_windows(self.windows(), **criteria)
+
+    def wait_for_window(self, timeout=30, **criteria):
+        """Waits until a window matches; fails unless exactly one does."""
+        found = wait_for(lambda: self.find_windows(**criteria), timeout * self.patience,
+                         f"a window with {criteria}", interval=0.1)
+        if len(found) != 1:
+            raise AssertionError(f"expected one window with {criteria}, found {found}")
+        return found[0]
+
+    def wait_for_no_window(self, timeout=30, **criteria):
+        wait_for(lambda: not self.find_windows(**criteria), timeout * self.patience,
+                 f"no window with {criteria}", interval=0.1)
+
+    def pointer(self):
+        """The X pointer position."""
+        out = self.xdotool("getmouselocation", "--shell")
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        return int(values["X"]), int(values["Y"])
+
+
+def windows_name(path):
+    """The Windows name (drive Z:) of an absolute Unix path."""
+    return "Z:" + str(PurePath(path)).replace("/", "\\")
