@@ -3,6 +3,7 @@
 #   build/win32   the shipped 32-bit saver (MinGW i686) and the Windows helpers
 #   build/win64   the 64-bit saver (MinGW x86_64) and the Windows helpers
 #   build/native  the simulation, the native tests and the end-to-end suites
+# Names given as arguments (e.g. "win32 win64") build only those trees.
 # Every tree is attempted; the exit status is non-zero if any of them failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -36,7 +37,14 @@ build_tree() {
   fi
 }
 
-build_tree win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
-build_tree win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
-build_tree native
+trees=("$@")
+[ ${#trees[@]} -eq 0 ] && trees=(win32 win64 native)
+for tree in "${trees[@]}"; do
+  case $tree in
+    win32) build_tree win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" ;;
+    win64) build_tree win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" ;;
+    native) build_tree native ;;
+    *) echo "build: no tree named $tree (win32, win64, native)" >&2; status=1 ;;
+  esac
+done
 exit $status

@@ -34,6 +34,7 @@ PACKAGES=(
   clang
   libclang-rt-14-dev
   valgrind
+  zip
 )
 
 missing=()

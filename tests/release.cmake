@@ -1,0 +1,5 @@
+# Release test: makes the downloadable zip twice into temporary folders from
+# the savers already built in build/win32 and build/win64 and checks it.
+add_test(NAME release.zip
+  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/release/test_release.py ${CMAKE_SOURCE_DIR})
+set_tests_properties(release.zip PROPERTIES LABELS release)

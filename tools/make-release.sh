@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Makes the release a Windows user downloads: vellomire-VERSION.zip and its
+# SHA-256 file, in build/release or in the folder given as the argument (or in
+# VELLOMIRE_RELEASE_DIR). Builds the two Windows trees first unless --no-build.
+#
+#   tools/make-release.sh [--no-build] [OUTPUT-FOLDER]
+#
+# The zip is reproducible: the same commit gives the same bytes. Entries are
+# stored in a fixed order, with the commit's date (or SOURCE_DATE_EPOCH) as
+# every timestamp, fixed permissions and no extra fields.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+build=1
+if [ "${1:-}" = --no-build ]; then
+  build=0
+  shift
+fi
+out=${1:-${VELLOMIRE_RELEASE_DIR:-$root/build/release}}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+cd "$root"
+
+if [ "$build" -eq 1 ]; then
+  tools/build.sh win32 win64
+fi
+for bits in 32 64; do
+  if [ ! -f "build/win$bits/vellomire.scr" ]; then
+    echo "make-release: build/win$bits/vellomire.scr is missing" >&2
+    exit 1
+  fi
+done
+
+version=$(tr -d '[:space:]' < VERSION)
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+name=vellomire-$version.zip
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+
+# The texts in DOS form: CRLF line ends, which Notepad needs.
+crlf() { sed 's/\r$//; s/$/\r/' > "$stage/$1"; }
+mkdir "$stage/64-bit"
+cp build/win32/vellomire.scr "$stage/Vellomire.scr"
+cp build/win64/vellomire.scr "$stage/64-bit/Vellomire.scr"
+sed "s/@VERSION@/$version/g" docs/README.TXT.in | crlf README.TXT
+crlf CREDITS.TXT < resources/CREDITS
+crlf LICENSE.TXT < LICENSE
+
+# Same entries in the same order with the same metadata, whoever runs this.
+entries=(Vellomire.scr 64-bit/Vellomire.scr README.TXT CREDITS.TXT LICENSE.TXT)
+(
+  cd "$stage"
+  chmod 0644 "${entries[@]}"
+  TZ=UTC touch -d "@$epoch" "${entries[@]}"
+  TZ=UTC zip -X -D -9 -q "$stage/$name" "${entries[@]}"
+)
+
+mv "$stage/$name" "$out/$name"
+(cd "$out" && sha256sum "$name" > "$name.sha256")
+echo "make-release: $out/$name"
