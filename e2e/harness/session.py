@@ -207,12 +207,14 @@ class Session:
         return d
 
     def launch(self, command_line, program, timeout_ms=120000, extra_env=None):
-        """Starts `program` with exactly the bytes `command_line` as its
-        command line, through launcher.exe; returns a Launch."""
+        """Starts `program` (a path, or a Windows name such as C:\\x.scr as a
+        text) with exactly the bytes `command_line` as its command line,
+        through launcher.exe; returns a Launch."""
         if isinstance(command_line, str):
             command_line = command_line.encode("latin-1")
         d = self.stage("launch", {"cmdline.bin": command_line})
-        args = [self.winpath(program), self.winpath(d / "cmdline.bin"),
+        name = program if isinstance(program, str) else self.winpath(program)
+        args = [name, self.winpath(d / "cmdline.bin"),
                 self.winpath(d / "result.txt"), str(timeout_ms)]
         self.start_program(self.helper("launcher"), args, d, extra_env)
         launch = Launch(self, d)
