@@ -135,7 +135,7 @@ Image Screen();                          // all visible windows composed
 Image ClientPixels(HWND hwnd);           // the client area of one window
 // The picture of a bitmap resource as the display holds it after LoadBitmapA.
 Image ResourceBitmap(const std::string &name);
-// Bitmaps of the test's own, loaded by LoadBitmapA by this name instead of the script's.
+// Bitmaps of the test's own, loaded by LoadBitmapA by this name instead of the program's.
 void InstallTestBitmap(const std::string &name, const Image &image);
 
 // ---------------------------------------------------------------- call log

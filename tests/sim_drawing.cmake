@@ -14,5 +14,6 @@ target_link_libraries(vellomire_sim_drawing_tests PRIVATE vellomire_sim GTest::g
 target_compile_options(vellomire_sim_drawing_tests PRIVATE ${WARNINGS})
 add_dependencies(vellomire_sim_drawing_tests sim_test_res)
 target_compile_definitions(vellomire_sim_drawing_tests PRIVATE
-  VELLOMIRE_RESOURCE_FILE="${VELLOMIRE_RES}" SIM_TEST_RESOURCE_FILE="${SIM_TEST_RES}")
+  VELLOMIRE_RESOURCE_FILE="${VELLOMIRE_RES}" SIM_TEST_RESOURCE_FILE="${SIM_TEST_RES}"
+  VELLOMIRE_PICTURES="${CMAKE_SOURCE_DIR}/resources")
 gtest_discover_tests(vellomire_sim_drawing_tests DISCOVERY_TIMEOUT 60)

@@ -138,6 +138,30 @@ TEST(ProgramResources, TheDialogStringsAndPictures) {
     EXPECT_EQ(DWORD(ERROR_RESOURCE_NAME_NOT_FOUND), GetLastError());
 }
 
+// A picture pixel for pixel against the BMP file windres read: rows from the
+// top, colours from the file's table.
+TEST(ProgramResources, PictureAsItsBmpFileHoldsIt) {
+    sim::Reset();
+    const std::string bmp = ReadAll(std::string(VELLOMIRE_PICTURES) + "/map2.bmp");
+    ASSERT_GT(bmp.size(), 1078u);
+    auto u32 = [&](size_t at) {
+        uint32_t v;
+        std::memcpy(&v, &bmp[at], 4);
+        return v;
+    };
+    const int width = int(u32(18)), height = int(u32(22));
+    const size_t bits = u32(10), stride = (size_t(width) + 3) / 4 * 4;
+    ASSERT_EQ(8, bmp[28]);  // bits a pixel
+    std::vector<uint32_t> expected;
+    for (int y = height - 1; y >= 0; --y)  // bottom-up
+        for (int x = 0; x < width; ++x)
+            expected.push_back(u32(54 + 4 * uint8_t(bmp[bits + size_t(y) * stride + size_t(x)])) & 0xFFFFFF);
+    sim::Image picture = sim::ResourceBitmap("map2");
+    EXPECT_EQ(width, picture.width);
+    EXPECT_EQ(height, picture.height);
+    EXPECT_TRUE(expected == picture.pixels);
+}
+
 TEST(ProgramResources, LoadStringCopiesAtMostSizeMinusOneAndAZero) {
     sim::Reset();
     HINSTANCE instance = sim::ProgramInstance();
@@ -262,6 +286,15 @@ TEST(ResourceFile, DamagedFilesGiveNoResourcesAndSayWhy) {
         EXPECT_NE(std::string::npos, said.find("sim: resource file " + path + ": ")) << said;
         EXPECT_NE(std::string::npos, said.find(c.says)) << said;
     }
+    // A file rewritten between worlds is read again.
+    std::string path = WriteTemp("rewritten.res", good);
+    sim::Reset(WithFile(path));
+    EXPECT_NE(nullptr, sim::detail::FindDialogTemplate(MAKEINTRESOURCE(2003)));
+    WriteTemp("rewritten.res", good.substr(0, 100));
+    sim::Reset(WithFile(path));
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(nullptr, sim::detail::FindDialogTemplate(MAKEINTRESOURCE(2003)));
+    EXPECT_NE(std::string::npos, ::testing::internal::GetCapturedStderr().find("rewritten.res: the entry at byte 32"));
     sim::Reset(WithFile(::testing::TempDir() + "no-such.res"));
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(nullptr, sim::detail::FindDialogTemplate(MAKEINTRESOURCE(2003)));
