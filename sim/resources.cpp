@@ -177,7 +177,7 @@ bool DecodeDib(const std::string &dib, Image *image, std::string *error) {
     std::vector<uint32_t> table;
     for (size_t i = 0; i < entries && r.ok; ++i) table.push_back(r.U32() & 0xFFFFFF);
     size_t bits = r.pos;
-    if (!r.ok || entries > 256 || dib.size() - bits < stride * size_t(height)) {
+    if (entries > 256 || !r.Has(stride * size_t(height))) {
         *error = "bitmap cut short";
         return false;
     }

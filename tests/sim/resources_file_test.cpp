@@ -259,8 +259,11 @@ TEST(ResourceFile, DamagedFilesGiveNoResourcesAndSayWhy) {
     ASSERT_GT(good.size(), 100000u);
     std::map<int, size_t> at = FirstDataOfType(good);
     ASSERT_TRUE(at.count(2) && at.count(5));  // a bitmap and a dialog
-    std::string badBitmap = good, badDialog = good;
+    std::string badBitmap = good, farBitmap = good, badDialog = good;
     badBitmap[at[2] + 14] = 7;                      // bits per pixel
+    farBitmap[at[2] + 3] = 0x7F;                    // the header's size, and no colour table:
+    farBitmap[at[2] + 14] = 24;                     // 24 bits a pixel, no colours used
+    farBitmap[at[2] + 32] = farBitmap[at[2] + 33] = 0;
     badDialog[at[5] + 8] = badDialog[at[5] + 9] = char(0xFF);  // number of controls
     struct Case { const char *name; std::string bytes; const char *says; bool stringsStay; };
     const Case cases[] = {
@@ -270,6 +273,7 @@ TEST(ResourceFile, DamagedFilesGiveNoResourcesAndSayWhy) {
         {"script.res", "MAP1 BITMAP \"map1.bmp\"\n", "not a resource file", false},
         {"dialog.res", badDialog, "(type 5) is cut short", false},
         {"bitmap.res", badBitmap, "bitmap MAP1: unsupported bitmap", true},
+        {"far-bitmap.res", farBitmap, "bitmap MAP1: bitmap cut short", true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
