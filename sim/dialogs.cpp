@@ -1,8 +1,8 @@
-// Modal dialog boxes: DialogBoxParamA with its window made from a template
-// of the resource script, the dialog manager's default procedure, the modal
-// loop with the keyboard interface of IsDialogMessage, EndDialog, the dialog
-// item functions, and the three control classes the program's dialog uses
-// (Button, Static, Edit).
+// Modal dialog boxes: DialogBoxParamA with its window made from a dialog
+// resource, the dialog manager's default procedure, the modal loop with the
+// keyboard interface of IsDialogMessage, EndDialog, the dialog item functions,
+// and the three control classes the program's dialog uses (Button, Static,
+// Edit).
 //
 // As in Windows (and Wine): the template's x, y place the dialog's client
 // area relative to the owner's client area (the screen without an owner);

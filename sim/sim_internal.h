@@ -1,6 +1,6 @@
 // What the parts of the simulation share among themselves: the call log and
 // fault hooks every simulated function goes through, window geometry for
-// drawing, the parsed resource script, and the internal scope that keeps the
+// drawing, the program's resources, and the internal scope that keeps the
 // system's own calls out of the program's call log.
 #ifndef VELLOMIRE_SIM_INTERNAL_H
 #define VELLOMIRE_SIM_INTERNAL_H
@@ -93,33 +93,31 @@ void FillGdiCounts(LiveCounts *counts);
 
 // ---------------------------------------------------------------- resources
 struct DialogControl {
-    std::string className;   // "Button", "Static", "Edit" (as the script writes it)
+    std::string className;   // "Button", "Static", "Edit" for the predefined atoms, else as stored
     int id;                  // -1 for none
-    std::string text;
+    std::string text;        // "#123" when the template names a resource
     DWORD style;             // everything, WS_CHILD and WS_VISIBLE included
     DWORD exStyle;
     int x, y, cx, cy;        // dialog units
 };
 struct DialogTemplate {
-    int id;
     DWORD style;
     DWORD exStyle;
     int x, y, cx, cy;        // dialog units
     std::string caption;
-    int pointSize;
+    int pointSize;           // 0 and no face without DS_SETFONT
     std::string fontName;
     std::vector<DialogControl> controls;
 };
-// Resources of the program, from the resource script that windres compiles.
+// Resources of the program, from the resource file that windres compiles
+// from the resource script (Config::resourceFile).
 const DialogTemplate *FindDialogTemplate(LPCSTR name);
 bool FindString(UINT id, std::string *text);
-bool HasBitmapResource(LPCSTR name);
-bool HasIconResource(LPCSTR name);
 // Dialog base units of the template's font, in pixels (x: per 4 units, y: per 8 units).
 void DialogBaseUnits(const DialogTemplate &dialog, int *baseX, int *baseY);
-// The picture of a bitmap resource of the script, decoded to true colour
-// (null when the script has no such bitmap or its file can't be read).
-// Decoded files are kept across Reset: they don't change during a run.
+// The picture of a bitmap resource, decoded to true colour (null when there
+// is no such bitmap or it can't be decoded). Decoded pictures are kept across
+// Reset: they don't change during a run.
 std::shared_ptr<const Image> BitmapResourceImage(LPCSTR name);
 void ResetResources();
 

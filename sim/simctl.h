@@ -23,7 +23,7 @@ struct Config {
     bool versionFails = false;      // GetVersionExA fails
     std::string commandLine = "vellomire.scr";
     std::string windowsDir;         // where profile files live; empty: a fresh temporary folder
-    std::string resourceScript;     // the .rc file; empty: the project's resources/vellomire.rc
+    std::string resourceFile;       // the .res file windres made; empty: the program's own
     uint32_t startTick = 0;         // GetTickCount at the start
     int64_t calendarSeconds = 0;    // UTC seconds since 1970-01-01 at the start
     int32_t timeZoneBias = 0;       // minutes, as TIME_ZONE_INFORMATION.Bias (UTC = local + bias)
@@ -135,7 +135,7 @@ Image Screen();                          // all visible windows composed
 Image ClientPixels(HWND hwnd);           // the client area of one window
 // The picture of a bitmap resource as the display holds it after LoadBitmapA.
 Image ResourceBitmap(const std::string &name);
-// Bitmaps of the test's own, loaded by LoadBitmapA by this name instead of the script's.
+// Bitmaps of the test's own, loaded by LoadBitmapA by this name instead of the program's.
 void InstallTestBitmap(const std::string &name, const Image &image);
 
 // ---------------------------------------------------------------- call log

@@ -1,6 +1,6 @@
 // The probe on the simulation: vellomire-probe SCENARIO runs the same
 // scenario as "probe.exe SCENARIO" does on Windows, as a simulated process
-// that reads the probe's own resource script.
+// that reads the probe's own resources as windres compiled them.
 #include "probe_log.h"
 #include "simctl.h"
 
@@ -15,7 +15,7 @@ int main(int argc, char **argv)
     }
     sim::Config config;
     config.commandLine = std::string("probe.exe ") + argv[1];
-    config.resourceScript = PROBE_RESOURCE_SCRIPT;
+    config.resourceFile = PROBE_RESOURCE_FILE;
     sim::Reset(config);
     sim::ProcessResult result = sim::RunProcess([] { ProbeEntry(); });
     if (result.hung || result.crashed || !result.exited) {

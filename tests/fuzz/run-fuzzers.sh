@@ -14,11 +14,14 @@ if ! command -v "$cxx" >/dev/null 2>&1; then
   exit 1
 fi
 mkdir -p "$out/obj"
+# The resources as the .scr carries them, which the simulation reads.
+windres=$(command -v x86_64-w64-mingw32-windres || command -v i686-w64-mingw32-windres)
+"$windres" -I "$root/resources" -O res -i "$root/resources/vellomire.rc" -o "$out/vellomire.res"
 
 includes=(-I"$root/sim" -I"$root/platform" -I"$root/host" -I"$root/show"
           -I"$root/resources" -I"$root/tests/support" -I"$root/tests/fuzz")
 common=(-std=c++17 -g -O1 -fno-omit-frame-pointer
-        -DVELLOMIRE_RESOURCE_SCRIPT="\"$root/resources/vellomire.rc\"")
+        -DVELLOMIRE_RESOURCE_FILE="\"$out/vellomire.res\"")
 instrument=(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined)
 
 # The simulation, the product and the process support, compiled once each.

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -17,22 +16,10 @@ namespace {
 using coretest::Posted;
 using coretest::Sent;
 
+// Dialog 100 of tests/sim/data/dialogs.rc: OK (1), Cancel (2), a label, the
+// edit field and the check box.
 const int kEdit = 10;
 const int kCheck = 11;
-
-const char kScript[] =
-    "#include <windows.h>\n"
-    "100 DIALOG 10, 20, 160, 80\n"
-    "STYLE WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT\n"
-    "CAPTION \"Test\"\n"
-    "FONT 8, \"MS Sans Serif\"\n"
-    "BEGIN\n"
-    "  CONTROL \"OK\", 1, \"Button\", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 5, 50, 50, 14\n"
-    "  CONTROL \"Cancel\", 2, \"Button\", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | WS_TABSTOP, 60, 50, 50, 14\n"
-    "  CONTROL \"Label\", -1, \"Static\", WS_CHILD | WS_VISIBLE | SS_LEFT, 5, 5, 40, 8\n"
-    "  CONTROL \"\", 10, \"Edit\", WS_CHILD | WS_VISIBLE | ES_LEFT | ES_NUMBER | WS_BORDER | WS_TABSTOP, 50, 5, 40, 12\n"
-    "  CONTROL \"Check\", 11, \"Button\", WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX | WS_TABSTOP, 5, 25, 60, 10\n"
-    "END\n";
 
 // What the test's dialog procedure saw and did.
 struct Record {
@@ -72,15 +59,9 @@ INT_PTR CALLBACK TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     return FALSE;
 }
 
-std::string ScriptPath() {
-    std::string path = ::testing::TempDir() + "core_dialogs_test.rc";
-    std::ofstream(path, std::ios::binary) << kScript;
-    return path;
-}
-
 void DialogWorld() {
     sim::Config config;
-    config.resourceScript = ScriptPath();
+    config.resourceFile = SIM_TEST_RESOURCE_FILE;
     config.cursor = {1000, 760};
     coretest::NewWorld(config);
     record = Record();
