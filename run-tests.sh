@@ -18,7 +18,7 @@ if [ "$build_status" -ne 0 ]; then
 fi
 
 cd build/native
-ctest --output-on-failure
+ctest -j2 --output-on-failure
 test_status=$?
 [ "$build_status" -ne 0 ] && exit "$build_status"
 exit "$test_status"

@@ -206,12 +206,14 @@ class Session:
         self.start_program(program, args, d, extra_env)
         return d
 
-    def launch(self, command_line, program, timeout_ms=120000, extra_env=None):
+    def launch(self, command_line, program, timeout_ms=None, extra_env=None):
         """Starts `program` (a path, or a Windows name such as C:\\x.scr as a
         text) with exactly the bytes `command_line` as its command line,
         through launcher.exe; returns a Launch."""
         if isinstance(command_line, str):
             command_line = command_line.encode("latin-1")
+        if timeout_ms is None:      # the launcher ends a program that runs longer
+            timeout_ms = 120000 * self.patience
         d = self.stage("launch", {"cmdline.bin": command_line})
         name = program if isinstance(program, str) else self.winpath(program)
         args = [name, self.winpath(d / "cmdline.bin"),

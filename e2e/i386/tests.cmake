@@ -1,6 +1,7 @@
 # The 32-bit saver end to end: 32-bit Wine in an emulated i386 Debian machine
 # (qemu-system-i386, software emulation), since this kind of machine cannot
-# run 32-bit code. Included by e2e/CMakeLists.txt.
+# run 32-bit code. Included by e2e/CMakeLists.txt. The machine's tests are the
+# longest: their COST makes a parallel CTest start them first, beside the rest.
 #   e2e_i386_image   builds the machine image once per machine (cached under
 #                    ~/.cache/vellomire/i386-<hash>; about 15 minutes cold);
 #                    a build that fails fails loudly, and so the suite.
@@ -21,6 +22,7 @@ set_tests_properties(e2e_i386_image PROPERTIES
   LABELS "i386"
   FIXTURES_SETUP i386_image
   RESOURCE_LOCK i386_vm
+  COST 3000
   TIMEOUT 3000)
 
 add_test(NAME e2e_i386_suite
@@ -30,6 +32,7 @@ set_tests_properties(e2e_i386_suite PROPERTIES
   LABELS "i386"
   FIXTURES_REQUIRED i386_image
   RESOURCE_LOCK i386_vm
+  COST 2000
   TIMEOUT 2400)
 
 add_test(NAME e2e_cases_win64
@@ -49,4 +52,5 @@ set_tests_properties(e2e_modes_i386 PROPERTIES
   ENVIRONMENT "VELLOMIRE_BACKEND=i386;VELLOMIRE_WIN32_DIR=${VELLOMIRE_WIN32_DIR}"
   FIXTURES_REQUIRED i386_image
   RESOURCE_LOCK i386_vm
+  COST 2000
   TIMEOUT 2400)
