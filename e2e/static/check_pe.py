@@ -28,7 +28,7 @@ IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
 # Where each imported function was found on both Windows 95 (from its first
 # release) and Windows NT 4.0. Windows 95 exports many NT-only functions as
 # stubs that fail, so a function is listed only for what the saver calls.
-WIN95_KERNEL = ("Windows 95 KERNEL32.DLL export table (Wine 1998 relay32/kernel32.spec, "
+WIN95_KERNEL = ("Windows 95 KERNEL32.DLL export table (Wine 1998, relay32 list of kernel32, "
                 "section 'Functions exported by the Win95 kernel32.dll') and NT 4.0's")
 WIN32_SDK = "Win32 SDK Quick Info: Windows NT 3.1 and later, Windows 95"
 WIN95_AND_NT4 = {
