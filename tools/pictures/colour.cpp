@@ -1,5 +1,5 @@
 // Colour arithmetic of the converter: the 3-3-2 table, sRGB and linear light,
-// CIELAB, and the blurred colour difference used to judge a reduction.
+// XYZ and CIELAB.
 #include <cmath>
 
 #include "picture.h"
@@ -23,22 +23,27 @@ double SrgbToLinear(double encoded) {
 
 namespace {
 
-double LabF(double t) {
-  constexpr double kEpsilon = 216.0 / 24389.0;
-  constexpr double kKappa = 24389.0 / 27.0;
-  return t > kEpsilon ? std::cbrt(t) : (kKappa * t + 16.0) / 116.0;
-}
+constexpr double kEpsilon = 216.0 / 24389.0;
+constexpr double kKappa = 24389.0 / 27.0;
+
+double LabF(double t) { return t > kEpsilon ? std::cbrt(t) : (kKappa * t + 16.0) / 116.0; }
 
 }  // namespace
 
-Lab LinearToLab(double r, double g, double b) {
-  // sRGB primaries, D65 white.
-  double x = (0.4124564 * r + 0.3575761 * g + 0.1804375 * b) / 0.95047;
-  double y = 0.2126729 * r + 0.7151522 * g + 0.0721750 * b;
-  double z = (0.0193339 * r + 0.1191920 * g + 0.9503041 * b) / 1.08883;
-  double fx = LabF(x), fy = LabF(y), fz = LabF(z);
+double LabFSlope(double t) { return t > kEpsilon ? 1.0 / (3.0 * std::cbrt(t * t)) : kKappa / 116.0; }
+
+Xyz LinearToXyz(double r, double g, double b) {
+  // sRGB primaries; white (1, 1, 1) is D65 with Y = 1.
+  return {0.4124564 * r + 0.3575761 * g + 0.1804375 * b, 0.2126729 * r + 0.7151522 * g + 0.0721750 * b,
+          0.0193339 * r + 0.1191920 * g + 0.9503041 * b};
+}
+
+Lab XyzToLab(const Xyz &xyz) {
+  const double fx = LabF(xyz.x / 0.95047), fy = LabF(xyz.y), fz = LabF(xyz.z / 1.08883);
   return {116.0 * fy - 16.0, 500.0 * (fx - fy), 200.0 * (fy - fz)};
 }
+
+Lab LinearToLab(double r, double g, double b) { return XyzToLab(LinearToXyz(r, g, b)); }
 
 std::vector<double> ToLinear(const RgbImage &image) {
   std::vector<double> table(65536);
@@ -60,50 +65,11 @@ std::vector<double> ToLinear(const IndexedImage &image) {
   return plane;
 }
 
-std::vector<double> GaussianBlur(const std::vector<double> &plane, int width, int height,
-                                 double sigma) {
-  const int radius = static_cast<int>(std::ceil(3 * sigma));
-  std::vector<double> kernel(2 * radius + 1);
-  double sum = 0;
-  for (int k = -radius; k <= radius; ++k) sum += kernel[k + radius] = std::exp(-k * k / (2 * sigma * sigma));
-  for (double &w : kernel) w /= sum;
-
-  auto clampTo = [](int v, int limit) { return v < 0 ? 0 : (v >= limit ? limit - 1 : v); };
-  std::vector<double> across(plane.size()), result(plane.size());
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      for (int c = 0; c < 3; ++c) {
-        double v = 0;
-        for (int k = -radius; k <= radius; ++k)
-          v += kernel[k + radius] * plane[(static_cast<size_t>(y) * width + clampTo(x + k, width)) * 3 + c];
-        across[(static_cast<size_t>(y) * width + x) * 3 + c] = v;
-      }
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      for (int c = 0; c < 3; ++c) {
-        double v = 0;
-        for (int k = -radius; k <= radius; ++k)
-          v += kernel[k + radius] * across[(static_cast<size_t>(clampTo(y + k, height)) * width + x) * 3 + c];
-        result[(static_cast<size_t>(y) * width + x) * 3 + c] = v;
-      }
-  return result;
-}
-
-double MeanDeltaE(const std::vector<double> &a, const std::vector<double> &b) {
-  const size_t pixels = a.size() / 3;
+double MeanLight(const std::vector<double> &plane) {
+  const size_t pixels = plane.size() / 3;
   double total = 0;
-  for (size_t i = 0; i < pixels; ++i) {
-    Lab p = LinearToLab(a[i * 3], a[i * 3 + 1], a[i * 3 + 2]);
-    Lab q = LinearToLab(b[i * 3], b[i * 3 + 1], b[i * 3 + 2]);
-    total += std::sqrt((p.l - q.l) * (p.l - q.l) + (p.a - q.a) * (p.a - q.a) + (p.b - q.b) * (p.b - q.b));
-  }
+  for (size_t i = 0; i < pixels; ++i) total += LinearToXyz(plane[i * 3], plane[i * 3 + 1], plane[i * 3 + 2]).y;
   return pixels ? total / pixels : 0;
-}
-
-double BlurredDeltaE(const std::vector<double> &reference, const std::vector<double> &candidate,
-                     int width, int height) {
-  return MeanDeltaE(GaussianBlur(reference, width, height, 1.0),
-                    GaussianBlur(candidate, width, height, 1.0));
 }
 
 }  // namespace pictures

@@ -42,21 +42,57 @@ double SrgbToLinear(double encoded);  // both in 0..1
 struct Lab {
   double l, a, b;
 };
+struct Xyz {
+  double x, y, z;
+};
+Xyz LinearToXyz(double r, double g, double b);
+Lab XyzToLab(const Xyz &xyz);  // against the D65 white
 Lab LinearToLab(double r, double g, double b);
+// Slope of CIELAB's cube-root function f(t), whose values make L*, a*, b*.
+double LabFSlope(double t);
 // Linear-light copy of an image, three doubles a pixel.
 std::vector<double> ToLinear(const RgbImage &image);
 std::vector<double> ToLinear(const IndexedImage &image);
-// Separable Gaussian blur of a three-channel plane; edges repeat.
-std::vector<double> GaussianBlur(const std::vector<double> &plane, int width, int height, double sigma);
-// Mean CIE76 colour difference of two linear-light planes of the same size.
-double MeanDeltaE(const std::vector<double> &a, const std::vector<double> &b);
-// The quality figure: both images blurred in linear light with sigma 1, then
-// the mean colour difference.
-double BlurredDeltaE(const std::vector<double> &reference, const std::vector<double> &candidate,
-                     int width, int height);
+// Mean luminance Y of a linear-light plane.
+double MeanLight(const std::vector<double> &plane);
 
-// Reduction to the 3-3-2 table by error diffusion (dither.cpp).
-IndexedImage ReduceToPalette(const RgbImage &image);
+// S-CIELAB (scielab.cpp): each opponent channel is a row of the matrix from
+// XYZ and a sum of Gaussians exp(-(x / s)^2), s = spread x pixels per degree.
+struct SpreadGaussian {
+  double weight, spread;  // spread in degrees of visual angle
+};
+struct OpponentChannel {
+  double fromXyz[3];
+  std::vector<SpreadGaussian> gaussians;
+};
+extern const std::array<OpponentChannel, 3> kOpponentChannels;
+using Opponent = std::array<double, 3>;
+Opponent ToOpponent(const Xyz &xyz);
+Xyz FromOpponent(const Opponent &opponent);
+// exp(-(x / s)^2) at x = -r..r, r = ceil(3 s), scaled to sum 1.
+std::vector<double> GaussianKernel(double spreadPixels);
+// A linear-light plane as the eye sees it at the given number of pixels per
+// degree of visual angle, in XYZ (three a pixel); the picture's edges mirror.
+std::vector<double> SeenXyz(const std::vector<double> &linear, int width, int height, double pixelsPerDegree);
+// Mean CIE76 difference of two linear-light planes as the eye sees them.
+double ScielabDifference(const std::vector<double> &reference, const std::vector<double> &candidate, int width,
+                         int height, double pixelsPerDegree);
+
+// The table's levels: 8 of red and green, 4 of blue; entry = r << 5 | g << 2 | b.
+inline int LevelCount(int channel) { return channel == 2 ? 4 : 8; }
+inline int EntryOf(int r, int g, int b) { return (r << 5) | (g << 2) | b; }
+inline int LevelOf(int entry, int channel) { return channel == 0 ? entry >> 5 : channel == 1 ? (entry >> 2) & 7 : entry & 3; }
+
+// Reduction to the 3-3-2 table: error diffusion in level steps (dither.cpp),
+// then a search for the picture closest to the source as the eye sees it
+// (search.cpp).
+std::array<double, 8> ChannelLevels(int channel);  // linear light of each level
+// Where a linear value lies among a channel's levels: 2.5 is halfway in light
+// between the third and fourth levels; 0 .. count - 1.
+double LevelPosition(const std::array<double, 8> &levels, int count, double linear);
+IndexedImage DiffuseToPalette(const RgbImage &image);
+IndexedImage SearchForTheEye(const RgbImage &image, const IndexedImage &start);
+IndexedImage ReduceToPalette(const RgbImage &image);  // both stages
 
 // File formats (formats.cpp). Each returns false with a message in *error.
 // The bitmap: file header, 40-byte info header, 256 table entries, rows
