@@ -13,7 +13,22 @@
 //   2 sum_cd d_c W_cd S_cd(m) + sum_cd d_c d_d W_cd K_cd(0),
 // where K_cd = G_c * G_d and S_cd = K_cd * e_d. The nine planes S_cd are
 // kept up to date as pixels change, so a trial costs a few multiplications.
+//
+// The eye of S-CIELAB barely sees colour that changes from pixel to pixel,
+// and left to itself the search keeps the light even by mixing pixels of
+// unlike hue (teal and purple in a dark blue sky, red and green on a brown
+// wall), which a large pixel shows as colour speckle. Two terms are added to
+// the cost. One is the colour beyond the source's hue, r = e_c - (o_c / o_1)
+// e_1 for c the two colour channels and o the source, in a band of
+// frequencies (a Gaussian of 0.7 pixels less one of 3), so that it counts
+// speckle and not the colour of an area, and a pixel darker or lighter in
+// the source's own hue costs nothing; it is weighted by W's part for the
+// colour channels, taken at the changed pixel like the rest. The other is
+// the light error under a Gaussian of 3 pixels, which keeps the light where
+// the first term would rather take the nearest entry everywhere.
 #include <cmath>
+#include <cstddef>
+#include <utility>
 
 #include "picture.h"
 
@@ -37,6 +52,13 @@ constexpr double kKernelReach = 2.0;
 // patches.
 constexpr double kLevelMargin = 0.5;
 constexpr int kMostPasses = 10;
+// The weight of the speckle term, the spreads (pixels) of its band, and the
+// weight and spread of the light term. A speckle weight of 0.3 clears the
+// blue sky further but raises the S-CIELAB figures by half and mottles other
+// areas; 1 leaves patches and bright dots.
+constexpr double kSpeckleWeight = 0.1;
+constexpr double kSpeckleFine = 0.7, kSpeckleCoarse = 3.0;
+constexpr double kLightWeight = 3.0, kLightSpread = 3.0;
 constexpr size_t kStopOneIn = 1000;  // stop after a pass that changed fewer than 1 pixel in this many
 
 struct Kernel {
@@ -47,6 +69,39 @@ struct Kernel {
     return values[static_cast<size_t>(dy + radius) * (2 * radius + 1) + dx + radius];
   }
 };
+
+// exp(-(x / s)^2) for |x| <= 2 s, scaled to sum 1.
+std::vector<double> SpreadLine(double s) {
+  const int r = static_cast<int>(std::ceil(kKernelReach * s));
+  std::vector<double> line(2 * r + 1);
+  double sum = 0;
+  for (int k = -r; k <= r; ++k) sum += line[k + r] = std::exp(-(k / s) * (k / s));
+  for (double &v : line) v /= sum;
+  return line;
+}
+
+// The speckle term's kernel, H * H with H = G(fine) - G(coarse): the
+// convolution of two Gaussians is the Gaussian whose squared spread is the
+// sum of theirs.
+Kernel SpeckleKernel() {
+  const double fine = kSpeckleFine, coarse = kSpeckleCoarse;
+  const std::pair<double, double> parts[] = {{1.0, std::sqrt(2.0) * fine},
+                                             {-2.0, std::sqrt(fine * fine + coarse * coarse)},
+                                             {1.0, std::sqrt(2.0) * coarse}};
+  Kernel k;
+  k.radius = static_cast<int>(SpreadLine(std::sqrt(2.0) * coarse).size() / 2);
+  const int side = 2 * k.radius + 1;
+  k.values.assign(static_cast<size_t>(side) * side, 0.0f);
+  for (const auto &[weight, spread] : parts) {
+    const std::vector<double> line = SpreadLine(spread);
+    const int r = static_cast<int>(line.size() / 2);
+    for (int y = -r; y <= r; ++y)
+      for (int x = -r; x <= r; ++x)
+        k.values[static_cast<size_t>(y + k.radius) * side + x + k.radius] +=
+            static_cast<float>(weight * line[x + r] * line[y + r]);
+  }
+  return k;
+}
 
 // One separable part of K_cd: weight x (g (x) g), g a one-dimensional kernel.
 struct KernelTerm {
@@ -74,6 +129,7 @@ std::vector<KernelTerm> KernelTerms() {
           if (line.size() > 2 * cut + 1) line.assign(line.begin() + (line.size() / 2 - cut), line.end() - (line.size() / 2 - cut));
           terms.push_back({3 * c + d, gi.weight * gj.weight, line});
         }
+  terms.push_back({0, kLightWeight, SpreadLine(std::sqrt(2.0) * kLightSpread)});
   return terms;
 }
 
@@ -123,7 +179,8 @@ Weights Sensitivity(const Xyz &seen) {
 class Search {
  public:
   Search(const RgbImage &image, const IndexedImage &start)
-      : w_(image.width), h_(image.height), picture_(start), terms_(KernelTerms()), kernels_(Kernels(terms_)) {
+      : w_(image.width), h_(image.height), picture_(start), terms_(KernelTerms()), kernels_(Kernels(terms_)),
+        speckle_(SpeckleKernel()) {
     const size_t pixels = static_cast<size_t>(w_) * h_;
     const std::vector<double> light = ToLinear(image);
     const std::vector<double> seen = SeenXyz(light, w_, h_, kPixelsPerDegree);
@@ -145,7 +202,18 @@ class Search {
         open_[i].high[c] = static_cast<uint8_t>(std::min(LevelCount(c) - 1, high));
       }
     }
+    hue_.resize(pixels);
+    for (size_t i = 0; i < pixels; ++i) {
+      const double light = std::max(source_[i][0], 1e-3);
+      hue_[i] = {source_[i][1] / light, source_[i][2] / light};
+    }
     StartSeenError();
+    for (auto &plane : seenSpeckle_) plane.assign(pixels, 0.0f);
+    for (int y = 0; y < h_; ++y)
+      for (int x = 0; x < w_; ++x) {
+        const size_t p = At(x, y);
+        AddSpeckle(x, y, Difference(entries_[picture_.indices[p]], source_[p]));
+      }
   }
 
   IndexedImage Run() {
@@ -205,6 +273,30 @@ class Search {
     }
   }
 
+  // The colour beyond the source's hue of an error d at pixel p.
+  std::array<double, 2> Beyond(size_t p, const Opponent &d) const {
+    return {d[1] - hue_[p][0] * d[0], d[2] - hue_[p][1] * d[0]};
+  }
+
+  // The speckle planes after the error at (x, y) changes by d.
+  void AddSpeckle(int x, int y, const Opponent &d) {
+    const std::array<double, 2> r = Beyond(At(x, y), d);
+    const Kernel &k = speckle_;
+    const int x0 = std::max(0, x - k.radius), x1 = std::min(w_ - 1, x + k.radius);
+    const int y0 = std::max(0, y - k.radius), y1 = std::min(h_ - 1, y + k.radius);
+    const int side = 2 * k.radius + 1;
+    const float r0 = static_cast<float>(r[0]), r1 = static_cast<float>(r[1]);
+    for (int yy = y0; yy <= y1; ++yy) {
+      const float *__restrict from = &k.values[static_cast<size_t>(yy - y + k.radius) * side + x0 - x + k.radius];
+      float *__restrict a = &seenSpeckle_[0][At(x0, yy)];
+      float *__restrict b = &seenSpeckle_[1][At(x0, yy)];
+      for (int i = 0; i <= x1 - x0; ++i) {
+        a[i] += from[i] * r0;
+        b[i] += from[i] * r1;
+      }
+    }
+  }
+
   // The change of cost when pixel p changes by d alone.
   double Alone(size_t p, const Opponent &d) const {
     const Weights &w = weights_[p];
@@ -212,6 +304,10 @@ class Search {
     for (int c = 0; c < 3; ++c)
       for (int e = 0; e < 3; ++e)
         cost += d[c] * w[3 * c + e] * (2 * seenError_[3 * c + e][p] + d[e] * kernels_[3 * c + e].At(0, 0));
+    const std::array<double, 2> r = Beyond(p, d);
+    for (int c = 0; c < 2; ++c)
+      for (int e = 0; e < 2; ++e)
+        cost += kSpeckleWeight * r[c] * w[3 * c + e + 4] * (2 * seenSpeckle_[e][p] + r[e] * speckle_.At(0, 0));
     return cost;
   }
 
@@ -221,17 +317,19 @@ class Search {
     double cost = 0;
     for (int c = 0; c < 3; ++c)
       for (int e = 0; e < 3; ++e) cost += 2 * d[c] * u[e] * w[3 * c + e] * kernels_[3 * c + e].At(dx, dy);
+    const std::array<double, 2> r = Beyond(p, d), q = Beyond(p + static_cast<std::ptrdiff_t>(dy) * w_ + dx, u);
+    for (int c = 0; c < 2; ++c)
+      for (int e = 0; e < 2; ++e) cost += 2 * kSpeckleWeight * r[c] * q[e] * w[3 * c + e + 4] * speckle_.At(dx, dy);
     return cost;
   }
 
-  Opponent Difference(int to, int from) const {
-    return {entries_[to][0] - entries_[from][0], entries_[to][1] - entries_[from][1],
-            entries_[to][2] - entries_[from][2]};
-  }
+  Opponent Difference(int to, int from) const { return Difference(entries_[to], entries_[from]); }
+  static Opponent Difference(const Opponent &a, const Opponent &b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 
   void Change(int x, int y, int entry) {
     const Opponent d = Difference(entry, picture_.indices[At(x, y)]);
     picture_.indices[At(x, y)] = static_cast<uint8_t>(entry);
+    AddSpeckle(x, y, d);
     for (int pair = 0; pair < 9; ++pair) {
       const Kernel &k = kernels_[pair];
       const float by = static_cast<float>(d[pair % 3]);
@@ -295,6 +393,9 @@ class Search {
   std::vector<Weights> weights_;
   std::vector<Open> open_;
   std::array<std::vector<float>, 9> seenError_;
+  const Kernel speckle_;
+  std::vector<std::array<double, 2>> hue_;  // o_c / o_1 of the source, c the two colour channels
+  std::array<std::vector<float>, 2> seenSpeckle_;  // the speckle kernel * r_c
 };
 
 }  // namespace
