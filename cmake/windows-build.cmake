@@ -22,6 +22,11 @@ add_executable(vellomire WIN32 ${PRODUCT_SOURCES}
   ${CMAKE_SOURCE_DIR}/platform/guard_windows.cpp
   ${CMAKE_SOURCE_DIR}/resources/vellomire.rc)
 target_link_libraries(vellomire PRIVATE kernel32 user32 gdi32 advapi32 gcc)
+# windres's dependencies are not scanned: name the pictures, so that a picture
+# made again makes the saver again.
+file(GLOB RESOURCE_INPUTS ${CMAKE_SOURCE_DIR}/resources/*.bmp ${CMAKE_SOURCE_DIR}/resources/*.h)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/vellomire.rc PROPERTIES
+  OBJECT_DEPENDS "${RESOURCE_INPUTS}")
 set_target_properties(vellomire PROPERTIES OUTPUT_NAME vellomire SUFFIX .scr)
 target_include_directories(vellomire PRIVATE ${PRODUCT_INCLUDES})
 target_compile_options(vellomire PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${WINDOWS_CXX_FLAGS}>)

@@ -43,7 +43,6 @@ Lab XyzToLab(const Xyz &xyz) {
   return {116.0 * fy - 16.0, 500.0 * (fx - fy), 200.0 * (fy - fz)};
 }
 
-Lab LinearToLab(double r, double g, double b) { return XyzToLab(LinearToXyz(r, g, b)); }
 
 std::vector<double> ToLinear(const RgbImage &image) {
   std::vector<double> table(65536);

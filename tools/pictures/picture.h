@@ -47,7 +47,6 @@ struct Xyz {
 };
 Xyz LinearToXyz(double r, double g, double b);
 Lab XyzToLab(const Xyz &xyz);  // against the D65 white
-Lab LinearToLab(double r, double g, double b);
 // Slope of CIELAB's cube-root function f(t), whose values make L*, a*, b*.
 double LabFSlope(double t);
 // Linear-light copy of an image, three doubles a pixel.
