@@ -126,7 +126,11 @@ std::vector<KernelTerm> KernelTerms() {
           for (size_t p = 0; p < a.size(); ++p)
             for (size_t q = 0; q < b.size(); ++q) line[p + q] += a[p] * b[q];
           const size_t cut = static_cast<size_t>(std::ceil(kKernelReach * std::sqrt(si * si + sj * sj)));
-          if (line.size() > 2 * cut + 1) line.assign(line.begin() + (line.size() / 2 - cut), line.end() - (line.size() / 2 - cut));
+          if (line.size() > 2 * cut + 1) {
+            // A new vector: assigning a vector from its own range is undefined.
+            const size_t trim = line.size() / 2 - cut;
+            line = std::vector<double>(line.begin() + trim, line.end() - trim);
+          }
           terms.push_back({3 * c + d, gi.weight * gj.weight, line});
         }
   terms.push_back({0, kLightWeight, SpreadLine(std::sqrt(2.0) * kLightSpread)});
