@@ -7,14 +7,16 @@ primitives that each backend supplies.
 
 A backend supplies:
   new_dir(label) -> directory      put(files {path: host Path or bytes})
-  read_file(path) -> bytes or None  remove(path)   exists(path)
+  read_file(path) -> bytes or None  remove(path), also of a folder
+  exists(path)   make_dir(path)
   wait_file(path, timeout, what) -> bytes of a non-empty file
   absent_for(path, seconds) -> True when the file did not appear meanwhile
   start_program(program, args, directory, extra_env)  in the background
   wine(*args, timeout) -> exit status of a Wine command run to its end
   windows() -> [Window];  xdotool(*args) -> output;  screenshot() -> PIL image
   winpath(path);  helper(name) -> path;  reset() ends every Windows program
-  bits, name, control_ini (path), patience (how many times slower than the
+  bits, name, windows_dir (the Windows folder: control.ini, system32, inf),
+  control_ini (path), patience (how many times slower than the
   host's Wine it is: the deadlines of waits for something to happen grow by
   it, while the one wait for something NOT to happen keeps its length)
 
@@ -30,6 +32,10 @@ class HarnessError(RuntimeError):
     """The test environment itself failed (not the program under test)."""
 
 
+class Timeout(AssertionError):
+    """A wait's deadline passed before its condition came true."""
+
+
 def wait_for(condition, timeout, what, interval=0.05):
     """Polls condition() until it returns a true value, which is returned;
     raises AssertionError naming `what` when `timeout` seconds pass first."""
@@ -39,7 +45,7 @@ def wait_for(condition, timeout, what, interval=0.05):
         if value:
             return value
         if time.monotonic() >= deadline:
-            raise AssertionError(f"timed out after {timeout:.1f} s waiting for {what}")
+            raise Timeout(f"timed out after {timeout:.1f} s waiting for {what}")
         time.sleep(interval)
 
 
@@ -157,15 +163,18 @@ class Launch:
 
     def press_until_ended(self, key, timeout=120):
         """Sends `key` and waits up to 3 s for the end, again and again (a
-        verifier may refuse, or a key may come inside its quiet interval)."""
+        verifier may refuse, or a key may come inside its quiet interval).
+        Only a wait that ran out presses again: any result the launcher
+        wrote, also one that is no exit code, ends the loop at once."""
+        timeout *= self.session.patience
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             self.session.xdotool("key", key)
             try:
                 return self._result(3)
-            except AssertionError:
+            except Timeout:
                 continue
-        raise AssertionError(f"the program did not end within {timeout} s of pressing {key}")
+        raise AssertionError(f"the program did not end within {timeout:.0f} s of pressing {key}")
 
 
 class Session:
@@ -237,12 +246,13 @@ class Session:
     # ----- registry ---------------------------------------------------------------
     def registry(self, changes):
         """Applies (key, value, data, kind) changes in one import; data None
-        deletes the value."""
-        roots = {"HKCU": "HKEY_CURRENT_USER", "HKLM": "HKEY_LOCAL_MACHINE"}
+        deletes the value, and value None the whole key."""
         lines = ["REGEDIT4", ""]
         for key, value, data, kind in changes:
-            root, _, rest = key.partition("\\")
-            lines.append(f"[{roots.get(root, root)}\\{rest}]")
+            if value is None:
+                lines += [f"[-{full_key(key)}]", ""]
+                continue
+            lines.append(f"[{full_key(key)}]")
             if data is None:
                 lines.append(f'"{value}"=-')
             elif kind == "REG_DWORD":
@@ -255,6 +265,30 @@ class Session:
         rc = self.wine("regedit", "/s", self.winpath(d / "changes.reg"))
         if rc != 0:
             raise HarnessError(f"regedit failed ({rc})")
+
+    def registry_values(self, key):
+        """The values of one key, {name: text, or int for a DWORD} (its
+        default value under ""), or None when there is no such key."""
+        full = full_key(key)
+        d = self.new_dir("export")
+        self.make_dir(d)
+        self.wine("regedit", "/e", self.winpath(d / "key.reg"), full)
+        data = self.read_file(d / "key.reg")
+        if not data:
+            return None
+        text = data.decode("utf-16" if data[:2] == b"\xff\xfe" else "latin-1")
+        values, inside = {}, False
+        for line in text.splitlines():
+            if line.startswith("["):
+                inside = line[1:-1].lower() == full.lower()   # not its subkeys
+            elif inside and "=" in line:
+                name, _, data = line.partition("=")
+                name = "" if name == "@" else name[1:-1].replace("\\\\", "\\")
+                if data.startswith("dword:"):
+                    values[name] = int(data[6:], 16)
+                else:
+                    values[name] = data[1:-1].replace('\\"', '"').replace("\\\\", "\\")
+        return values
 
     def reg_add(self, key, value, data, kind="REG_SZ"):
         self.registry([(key, value, data, kind)])
@@ -294,6 +328,13 @@ class Session:
         out = self.xdotool("getmouselocation", "--shell")
         values = dict(line.split("=", 1) for line in out.split() if "=" in line)
         return int(values["X"]), int(values["Y"])
+
+
+def full_key(key):
+    """A registry key with its root written out as regedit wants it."""
+    root, _, rest = key.partition("\\")
+    roots = {"HKCU": "HKEY_CURRENT_USER", "HKLM": "HKEY_LOCAL_MACHINE"}
+    return f"{roots.get(root, root)}\\{rest}"
 
 
 def windows_name(path):

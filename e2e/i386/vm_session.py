@@ -13,18 +13,19 @@ from pathlib import Path, PurePosixPath
 from vm import Vm, VmError
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "harness"))
-from session import HarnessError, Session, parse_winlist, select_windows, windows_name  # noqa: E402
+from session import HarnessError, Session, Timeout, parse_winlist, select_windows, windows_name  # noqa: E402
 
 GUEST_ROOT = PurePosixPath("/tmp/e2e")
 PREFIX = PurePosixPath("/opt/vellomire/pfx")
-HELPERS = ("launcher", "winlist", "previewhost", "foreground", "postmessage")
+HELPERS = ("launcher", "winlist", "previewhost", "foreground", "postmessage", "textwidth")
 
 
 class VmSession(Session):
     bits = 32
     name = "i386"
     patience = 6        # software emulation of the whole machine
-    control_ini = PREFIX / "drive_c" / "windows" / "control.ini"
+    windows_dir = PREFIX / "drive_c" / "windows"
+    control_ini = windows_dir / "control.ini"
 
     def __init__(self, helpers_dir, log_dir=None):
         super().__init__()
@@ -97,7 +98,10 @@ grep -qx end {GUEST_ROOT}/warm.txt
         return self.vm.job("true", fetch=[str(path)], timeout=30).files.get(str(path))
 
     def remove(self, path):
-        self.vm.job(f"rm -f {shlex.quote(str(path))}").check("removing a file")
+        self.vm.job(f"rm -rf {shlex.quote(str(path))}").check("removing a file")
+
+    def make_dir(self, path):
+        self.vm.job(f"mkdir -p {shlex.quote(str(path))}").check("making a folder")
 
     def exists(self, path):
         return self.vm.job(f"[ -e {shlex.quote(str(path))} ]", timeout=30).rc == 0
@@ -110,7 +114,7 @@ grep -qx end {GUEST_ROOT}/warm.txt
             f"  [ $(date +%s) -ge $end ] && exit 3\n  sleep 0.05\ndone\n", fetch=[str(path)],
             timeout=timeout + 30)
         if result.rc == 3:
-            raise AssertionError(f"timed out after {timeout:.1f} s waiting for {what}")
+            raise Timeout(f"timed out after {timeout:.1f} s waiting for {what}")
         if result.rc != 0 or str(path) not in result.files:
             raise HarnessError(f"waiting for {path} failed: {result.stderr!r}")
         return result.files[str(path)]

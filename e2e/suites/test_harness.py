@@ -4,9 +4,12 @@ window lister sees windows as they are, and that input reaches Wine."""
 
 import os
 import sys
+import unittest
+from pathlib import PurePath
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
+from session import Launch, Session  # noqa: E402
 
 
 class Launcher(suite.WineCase):
@@ -72,6 +75,25 @@ class WindowList(suite.WineCase):
         finally:
             self.wine.signal(d, "quit")
         self.wine.wait_for_no_window(cls="VellomireForeground")
+
+
+class PressUntilEnded(unittest.TestCase):
+    """Pressing keys until a program ends, on a stub backend."""
+
+    def test_a_result_that_is_no_exit_code_ends_the_presses_at_once(self):
+        class Stub(Session):
+            presses = 0
+
+            def xdotool(self, *args):
+                self.presses += 1
+
+            def wait_file(self, path, timeout, what):
+                return b"timeout\n"      # the launcher ended the program
+
+        stub = Stub()
+        with self.assertRaisesRegex(AssertionError, "did not end normally: 'timeout"):
+            Launch(stub, PurePath("/launch")).press_until_ended("space", timeout=2)
+        self.assertEqual(stub.presses, 1)
 
 
 if __name__ == "__main__":
