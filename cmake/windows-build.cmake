@@ -5,7 +5,9 @@
 enable_language(RC)
 set(WINDOWS_CXX_FLAGS ${WARNINGS} -Os -fno-exceptions -fno-rtti
   -ffunction-sections -fdata-sections)
-set(WINDOWS_LINK_FLAGS -mwindows -nostdlib -nostartfiles -s -Wl,--gc-sections)
+# No link time in the PE header: two builds of one commit give the same bytes.
+set(WINDOWS_LINK_FLAGS -mwindows -nostdlib -nostartfiles -s -Wl,--gc-sections
+  -Wl,--no-insert-timestamp)
 # The 32-bit build runs on an 80386 (Windows 95's least processor) and has no
 # use for DWARF unwind tables; the 64-bit build keeps its unwind information,
 # which the table-based exception dispatch walks. The entry symbol carries
