@@ -351,8 +351,10 @@ std::shared_ptr<const Image> BitmapResourceImage(LPCSTR name) {
 }
 
 // Dialog base units of a font at 96 dpi, as Wine 8 answers MapDialogRect on
-// Debian's fonts (measured with a dialog of each font on Xvfb):
-// - Times New Roman 10 pt: 8 x 15 (a 191 x 86 template has a 382 x 161 client);
+// Xvfb (measured with a dialog of each font):
+// - Times New Roman 10 pt: 7 x 15 (a 191 x 86 template has a 334 x 161
+//   client), with Liberation Serif, which has its metrics, as the end-to-end
+//   tests give it to Wine;
 // - no font (the system font): 7 x 16.
 // Other fonts and sizes scale the Times New Roman figures by the pixel
 // height of the em (10 pt is 13 pixels), which is only an estimate.
@@ -363,7 +365,7 @@ void DialogBaseUnits(const DialogTemplate &dialog, int *baseX, int *baseY) {
         return;
     }
     int em = (dialog.pointSize * 96 + 36) / 72;
-    *baseX = std::max(1, (8 * em + 6) / 13);
+    *baseX = std::max(1, (7 * em + 6) / 13);
     *baseY = std::max(1, (15 * em + 6) / 13);
 }
 

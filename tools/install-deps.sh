@@ -19,6 +19,7 @@ PACKAGES=(
   xdotool
   imagemagick
   fonts-dejavu-core
+  fonts-liberation
   python3
   python3-pefile
   python3-numpy

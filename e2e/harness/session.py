@@ -25,7 +25,13 @@ Everything waits for conditions with deadlines; nothing sleeps blindly.
 
 import time
 from dataclasses import dataclass
-from pathlib import PurePath
+from pathlib import Path, PurePath
+
+# The saver's dialog asks for "Times New Roman", which Wine does not have: it
+# would draw in whatever sans-serif face the machine has, and lay the dialog
+# out by that face's widths. Liberation Serif has the metrics of Times New
+# Roman, so with it the dialog is laid out as on Windows on every backend.
+DIALOG_FONT = Path("/usr/share/fonts/truetype/liberation/LiberationSerif-Regular.ttf")
 
 
 class HarnessError(RuntimeError):
@@ -295,6 +301,14 @@ class Session:
 
     def reg_delete(self, key, value):
         self.registry([(key, value, None, "REG_SZ")])
+
+    def give_dialog_font(self):
+        """Puts Liberation Serif into the prefix for Times New Roman."""
+        if not DIALOG_FONT.exists():
+            raise HarnessError(f"{DIALOG_FONT} is missing (tools/install-deps.sh)")
+        self.put({self.windows_dir / "Fonts" / DIALOG_FONT.name: DIALOG_FONT})
+        self.reg_add(r"HKCU\Software\Wine\Fonts\Replacements", "Times New Roman",
+                     "Liberation Serif")
 
     def set_windows_version(self, version, program="vellomire.scr"):
         """'win98' makes GetVersionExA report the Windows 95 family to

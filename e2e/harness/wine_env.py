@@ -43,7 +43,8 @@ class WineSession(Session):
         self.wine_loader = WINE64 if bits == 64 else WINE_ANY
         self.root = Path(tempfile.mkdtemp(prefix=f"vellomire-{name}-"))
         self.prefix = Path(prefix) if prefix else self.root / "pfx"
-        self.control_ini = self.prefix / "drive_c" / "windows" / "control.ini"
+        self.windows_dir = self.prefix / "drive_c" / "windows"
+        self.control_ini = self.windows_dir / "control.ini"
         self.own_display = display is None
         self.work = self.root / "work"
         self.work.mkdir()
@@ -76,6 +77,7 @@ class WineSession(Session):
         if self.own_display:
             # Xvfb has no window manager: Wine must not wait for one.
             self.reg_add(r"HKCU\Software\Wine\X11 Driver", "Managed", "N")
+        self.give_dialog_font()
         self.elapsed_start = time.monotonic() - started
         return self
 
@@ -180,7 +182,13 @@ class WineSession(Session):
         return path.read_bytes() if path.exists() else None
 
     def remove(self, path):
-        Path(path).unlink(missing_ok=True)
+        if Path(path).is_dir():
+            shutil.rmtree(path)
+        else:
+            Path(path).unlink(missing_ok=True)
+
+    def make_dir(self, path):
+        Path(path).mkdir(parents=True, exist_ok=True)
 
     def exists(self, path):
         return Path(path).exists()

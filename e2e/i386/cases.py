@@ -1,18 +1,18 @@
-"""End-to-end cases of the saver that run on either backend (session.py in
+"""End-to-end cases of the password verification and change, with test
+doubles of PASSWORD.CPL and MPR.DLL, on either backend (session.py in
 e2e/harness): the 32-bit build in the emulated i386 machine, or the 64-bit
-build under the host's wine64. Each case is a function case_NAME(session,
+build under the host's wine64. The saver's other end-to-end cases are the
+suites of e2e/suites, which run on both backends too. Each case is a function case_NAME(session,
 kit) that raises AssertionError on a fault; kit carries the saver and the
 test doubles built for the session's width.
 """
 
-import re
 import sys
 from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "harness"))
-import pictures  # noqa: E402
-from session import parse_exit, wait_for  # noqa: E402
+from session import wait_for  # noqa: E402
 
 SAVER_CLASS = "WindowsScreenSaverClass"
 SECTION = b"[ScreenSaver.Vellomire]"
@@ -76,78 +76,6 @@ class Win98:
 
 
 # ----- cases -------------------------------------------------------------------------
-def case_full_screen_picture(s, kit):
-    """A full-screen run shows one picture pixel-exact; a key ends it with 0."""
-    s.write_control_ini(ini(Seconds=60, Paint=0))
-    d = s.stage("picture", {"vellomire.scr": kit.saver})
-    launch, window = start_full_screen(s, d / "vellomire.scr")
-    assert window.rect == (0, 0, 1024, 768), f"saver window {window.rect}"
-    assert window.exstyle & 0x8, "saver window is not topmost"
-    shown = pictures.load_pictures()
-
-    def whole_picture():
-        match = pictures.locate(s.screenshot(), shown)
-        return match if match and match.complete else None
-    match = wait_for(whole_picture, 120, "a whole picture on the screen", interval=0.2)
-    assert not launch.finished(), "the saver ended while showing its picture"
-    expect_exit(launch.press_until_ended("space"), 0, "/s ended by a key")
-    data = s.read_control_ini()
-    assert data == ini(Seconds=60, Paint=0), f"the run changed control.ini: {data!r}"
-    return f"{match.name} at {match.origin}"
-
-
-def case_preview(s, kit):
-    """A preview lives in a parent window of another process and ends with it."""
-    d = s.stage("preview", {"vellomire.scr": kit.saver})
-    host_dir = s.spawn(s.helper("previewhost"),
-                       [s.winpath(d / "vellomire.scr"), 152, 112, "%DIR%"], label="previewhost")
-    parent = int(s.wait_file(host_dir / "parent.txt", 90, "the preview host's window").decode())
-    child = s.wait_for_window(cls=SAVER_CLASS, parent=parent)
-    assert child.title == "Preview", child
-    assert child.style & 0x40000000, f"preview is not a child window: {child.style:08X}"
-    assert child.client_size == (152, 112), f"preview size {child.client_size}"
-    assert not s.find_windows(cls=SAVER_CLASS, top_level=True), "a full-screen window appeared"
-    s.signal(host_dir, "destroy")
-    text = s.wait_file(host_dir / "result.txt", 90, "the preview's end").decode()
-    assert "ended-before-destroy=0" in text, text
-    expect_exit(parse_exit(text), 0, "preview")
-
-
-def case_dialog(s, kit):
-    """The settings dialog shows the stored values, is driven with keys, and
-    OK stores both keys in control.ini."""
-    s.write_control_ini(ini(Seconds=7, Paint=1))
-    d = s.stage("dialog", {"vellomire.scr": kit.saver})
-    launch = s.launch(b"vellomire.scr", d / "vellomire.scr")
-    dialog = s.wait_for_window(title="Vellomire", top_level=True)
-    controls = {w.cls.lower(): w for w in s.find_windows(parent=dialog.hwnd)
-                if w.cls.lower() in ("edit",)}
-    edit = controls.get("edit")
-    assert edit is not None, "no edit field in the dialog"
-    if edit.text is not None:
-        assert edit.text == "7", f"seconds field shows {edit.text!r}"
-    boxes = [w for w in s.find_windows(parent=dialog.hwnd) if w.title == "Slowly paint pictures"]
-    assert len(boxes) == 1, boxes
-    if boxes[0].check is not None:
-        assert boxes[0].check == 1, "check box does not show Paint=1"
-    # Focus starts on OK; Tab goes to Cancel, the seconds field, the check box.
-    s.xdotool("key", "Tab", "Tab")
-    s.xdotool("type", "42")
-    s.xdotool("key", "Tab", "space", "Return")
-    result = launch.wait(20)
-    expect_exit(result, 1, "dialog closed with OK")
-    data = s.read_control_ini()
-    assert data is not None, "no control.ini after OK"
-    assert re.search(rb"\[ScreenSaver\.Vellomire\]\r\n(.*\r\n)*Seconds=42\r\n", data), data
-    assert re.search(rb"\[ScreenSaver\.Vellomire\]\r\n(.*\r\n)*Paint=0\r\n", data), data
-    # Cancel stores nothing.
-    launch = s.launch(b"vellomire.scr /c", d / "vellomire.scr")
-    s.wait_for_window(title="Vellomire", top_level=True)
-    s.xdotool("key", "Escape")
-    expect_exit(launch.wait(20), 0, "dialog closed with Escape")
-    assert s.read_control_ini() == data, "Cancel changed control.ini"
-
-
 def case_win98_password(s, kit):
     """Windows 95 family with the password on: PASSWORD.CPL's verifier is asked
     with the saver window; a refusal keeps the saver, the next answer ends it."""
@@ -233,6 +161,5 @@ def case_win98_verifier_fault(s, kit):
     s.wait_for_no_window(cls=SAVER_CLASS)
 
 
-CASES = [case_full_screen_picture, case_preview, case_dialog,
-         case_win98_password, case_nt_password_not_loaded, case_win98_change_password,
+CASES = [case_win98_password, case_nt_password_not_loaded, case_win98_change_password,
          case_win98_verifier_fault]

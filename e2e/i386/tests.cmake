@@ -8,7 +8,9 @@
 #   e2e_i386_suite   boots the machine once and runs e2e/i386/cases.py on the
 #                    32-bit build (build/win32)
 #   e2e_cases_win64  the same cases on the 64-bit build under the host's wine64
-#   e2e_modes_i386   the command-line modes suite on the 32-bit build in the machine
+#   e2e_<suite>_i386 the saver's end-to-end suites (e2e/suites: modes,
+#                    fullscreen, preview, dialog) on the 32-bit build
+#                    in the machine
 if(NOT DEFINED VELLOMIRE_WIN32_DIR)
   set(VELLOMIRE_WIN32_DIR ${CMAKE_SOURCE_DIR}/build/win32)
 endif()
@@ -43,14 +45,16 @@ set_tests_properties(e2e_cases_win64 PROPERTIES
   RESOURCE_LOCK wine
   TIMEOUT 600)
 
-# The command-line modes suite on its second backend: the 32-bit build in the
-# i386 machine, the same cases as e2e_modes_win64.
-add_test(NAME e2e_modes_i386
-  COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/e2e/suites/test_modes.py)
-set_tests_properties(e2e_modes_i386 PROPERTIES
-  LABELS "i386"
-  ENVIRONMENT "VELLOMIRE_BACKEND=i386;VELLOMIRE_WIN32_DIR=${VELLOMIRE_WIN32_DIR}"
-  FIXTURES_REQUIRED i386_image
-  RESOURCE_LOCK i386_vm
-  COST 2000
-  TIMEOUT 2400)
+# The saver's suites on their second backend: the 32-bit build in the
+# machine, the same cases as e2e_<suite>_win64. Each boots the machine once.
+foreach(suite modes fullscreen preview dialog)
+  add_test(NAME e2e_${suite}_i386
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/e2e/suites/test_${suite}.py)
+  set_tests_properties(e2e_${suite}_i386 PROPERTIES
+    LABELS "i386"
+    ENVIRONMENT "VELLOMIRE_BACKEND=i386;VELLOMIRE_WIN32_DIR=${VELLOMIRE_WIN32_DIR}"
+    FIXTURES_REQUIRED i386_image
+    RESOURCE_LOCK i386_vm
+    COST 2000
+    TIMEOUT 2400)
+endforeach()

@@ -43,6 +43,7 @@ class VmSession(Session):
         self.timings["boot"] = self.vm.boot_seconds
         try:
             self._start_display()
+            self.give_dialog_font()
         except BaseException:
             self.close()
             raise

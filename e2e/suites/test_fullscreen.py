@@ -2,15 +2,12 @@
 screen against the bitmaps, the wake rules and the single-instance rule."""
 
 import os
-import subprocess
 import sys
-import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
 import pictures  # noqa: E402
-from session import wait_for  # noqa: E402
-from wine_env import REPO, SCREEN_W, SCREEN_H  # noqa: E402
+from wine_env import SCREEN_W, SCREEN_H  # noqa: E402
 
 SAVER_CLASS = "WindowsScreenSaverClass"
 SAVER_TITLE = "Screen Saver"
@@ -32,8 +29,8 @@ class FullScreenCase(suite.WineCase):
         self.wine.write_control_ini(b"[ScreenSaver.Vellomire]\r\nPaint=0\r\n")
         self.wine.xdotool("mousemove", *REST)
 
-    def start_saver(self, command_line=b"vellomire.scr /s", program=None):
-        run = self.wine.launch(command_line, program or self.saver)
+    def start_saver(self, command_line=b"vellomire.scr /s"):
+        run = self.wine.launch(command_line, self.saver)
         window = self.wine.wait_for_window(cls=SAVER_CLASS, title=SAVER_TITLE, visible=True)
         return run, window
 
@@ -42,7 +39,7 @@ class FullScreenCase(suite.WineCase):
         def whole_picture():
             match = pictures.locate(self.wine.screenshot(), self.pictures)
             return match if match and match.complete else None
-        return wait_for(whole_picture, timeout, "a whole picture on the screen", interval=0.1)
+        return self.wait_for(whole_picture, timeout, "a whole picture on the screen", interval=0.1)
 
     def assert_ends_with_zero(self, run):
         result = run.wait()
@@ -75,28 +72,6 @@ class SaverWindow(FullScreenCase):
         self.assertTrue(run.still_running_after(0))
         self.wine.xdotool("key", "space")
         self.assert_ends_with_zero(run)
-
-    def test_the_released_saver_runs_from_the_system_folder(self):
-        """The saver as a user installs it: taken out of the release zip,
-        copied into the system folder, started there as Windows starts it."""
-        out = self.wine.new_dir("release")
-        subprocess.run([REPO / "tools" / "make-release.sh", "--no-build", out], check=True,
-                       stdout=subprocess.DEVNULL)
-        (release,) = out.glob("vellomire-*.zip")
-        # The 64-bit file goes to System32; the 32-bit one, on 64-bit Windows, to SysWOW64.
-        entry, folder = (("64-bit/Vellomire.scr", "system32") if self.wine.bits == 64
-                         else ("Vellomire.scr", "syswow64"))
-        installed = self.wine.prefix / "drive_c" / "windows" / folder / "Vellomire.scr"
-        with zipfile.ZipFile(release) as archive:
-            self.wine.put({installed: archive.read(entry)})
-        try:
-            name = f"C:\\windows\\{folder}\\Vellomire.scr"
-            run, _ = self.start_saver(b'"%s" /s' % name.encode(), program=name)
-            self.wait_for_picture()
-            self.wine.xdotool("key", "space")
-            self.assert_ends_with_zero(run)
-        finally:
-            self.wine.remove(installed)
 
     def test_a_second_run_returns_zero_at_once_and_leaves_the_first(self):
         first, window = self.start_saver()

@@ -106,7 +106,7 @@ class DialogOwners(DialogCase):
         d = self.wine.spawn(self.wine.helper("foreground"), ["%DIR%"], label="owner")
         try:
             owner = self.wine.wait_for_window(cls="VellomireForeground")
-            self.wine.wait_file(d / "foreground.txt", 30, "the foreground window")
+            self.wine.wait_file(d / "foreground.txt", 30 * self.wine.patience, "the foreground window")
             run, dialog = self.open_dialog(b"vellomire.scr /c:1234")
             self.assertEqual(dialog.window.owner, owner.hwnd)
             bx, by = dialog.base_units()

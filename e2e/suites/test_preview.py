@@ -17,12 +17,12 @@ class PreviewHostCase(suite.WineCase):
         d = self.wine.spawn(self.wine.helper("previewhost"),
                             [self.wine.winpath(self.saver), width, height, "%DIR%", *extra],
                             label="preview")
-        parent = int(self.wine.wait_file(d / "parent.txt", 20, "the preview host's window"))
+        parent = int(self.wine.wait_file(d / "parent.txt", 20 * self.wine.patience, "the preview host's window"))
         return d, parent
 
     def finish_host(self, d):
         self.wine.signal(d, "destroy")
-        text = self.wine.wait_file(d / "result.txt", 30, "the preview host's report").decode()
+        text = self.wine.wait_file(d / "result.txt", 30 * self.wine.patience, "the preview host's report").decode()
         self.wine.wait_for_no_window(cls="VellomirePreviewHost", visible=None)
         return text
 

@@ -243,7 +243,7 @@ TEST(ResourceFile, BaseUnitsOfTheTemplateFont) {
     d.pointSize = 10;
     int x = 0, y = 0;
     sim::detail::DialogBaseUnits(d, &x, &y);
-    EXPECT_EQ(8, x);
+    EXPECT_EQ(7, x);
     EXPECT_EQ(15, y);
     d.fontName.clear();
     d.pointSize = 0;
