@@ -40,15 +40,17 @@ trap 'rm -rf "$stage"' EXIT
 
 # The texts in DOS form: CRLF line ends, which Notepad needs.
 crlf() { sed 's/\r$//; s/$/\r/' > "$stage/$1"; }
-mkdir "$stage/64-bit"
+# Every file the installer copies lies beside it: Wine's setup engine ignores
+# the source folders that Windows' would honour.
 cp build/win32/vellomire.scr "$stage/Vellomire.scr"
-cp build/win64/vellomire.scr "$stage/64-bit/Vellomire.scr"
+cp build/win64/vellomire.scr "$stage/Vellomire64.scr"
+sed "s/@VERSION@/$version/g" tools/VELLOMIR.INF.in | crlf VELLOMIR.INF
 sed "s/@VERSION@/$version/g" docs/README.TXT.in | crlf README.TXT
 crlf CREDITS.TXT < resources/CREDITS
 crlf LICENSE.TXT < LICENSE
 
 # Same entries in the same order with the same metadata, whoever runs this.
-entries=(Vellomire.scr 64-bit/Vellomire.scr README.TXT CREDITS.TXT LICENSE.TXT)
+entries=(Vellomire.scr Vellomire64.scr VELLOMIR.INF README.TXT CREDITS.TXT LICENSE.TXT)
 (
   cd "$stage"
   chmod 0644 "${entries[@]}"

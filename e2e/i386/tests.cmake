@@ -9,7 +9,7 @@
 #                    32-bit build (build/win32)
 #   e2e_cases_win64  the same cases on the 64-bit build under the host's wine64
 #   e2e_<suite>_i386 the saver's end-to-end suites (e2e/suites: modes,
-#                    fullscreen, preview, dialog) on the 32-bit build
+#                    fullscreen, preview, dialog, install) on the 32-bit build
 #                    in the machine
 if(NOT DEFINED VELLOMIRE_WIN32_DIR)
   set(VELLOMIRE_WIN32_DIR ${CMAKE_SOURCE_DIR}/build/win32)
@@ -47,7 +47,7 @@ set_tests_properties(e2e_cases_win64 PROPERTIES
 
 # The saver's suites on their second backend: the 32-bit build in the
 # machine, the same cases as e2e_<suite>_win64. Each boots the machine once.
-foreach(suite modes fullscreen preview dialog)
+foreach(suite modes fullscreen preview dialog install)
   add_test(NAME e2e_${suite}_i386
     COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/e2e/suites/test_${suite}.py)
   set_tests_properties(e2e_${suite}_i386 PROPERTIES
