@@ -69,7 +69,8 @@ def check_installer(inf, names):
         given = directives(sections[install])
         taken = directives(sections[install.replace("Install", "Uninstall")])
         assert set(given) == {"CopyFiles", "AddReg"} and set(taken) == {"DelFiles", "DelReg"}
-        assert taken["DelFiles"] == given["CopyFiles"], (given, taken)
+        assert taken["DelFiles"] == given["CopyFiles"] + ["Inf.Compiled"], (given, taken)
+        assert sections["Inf.Compiled"] == [INF[:-3] + "PNF"] and dirs["Inf.Compiled"] == "17"
         assert taken["DelReg"] == [r.replace(".AddReg", ".DelReg") for r in given["AddReg"]]
         copied = {}
         for files in given["CopyFiles"]:
