@@ -198,6 +198,13 @@ class Session:
         self.put({d / name: data for name, data in files.items()})
         return d
 
+    def empty_dir(self, label):
+        """A new directory that exists at once, for a program to write into
+        (a backend may make new_dir's only with the first file put there)."""
+        d = self.new_dir(label)
+        self.make_dir(d)
+        return d
+
     def signal(self, directory, name):
         """Makes an empty file `name` in `directory`, which a helper waits for."""
         self.put({directory / name: b""})
@@ -282,13 +289,12 @@ class Session:
         """The values of one key, {name: text, or int for a DWORD} (its
         default value under ""), or None when there is no such key."""
         full = full_key(key)
-        d = self.new_dir("export")
-        self.make_dir(d)
+        d = self.empty_dir("export")
         self.wine("regedit", "/e", self.winpath(d / "key.reg"), full)
-        data = self.read_file(d / "key.reg")
-        if not data:
+        exported = self.read_file(d / "key.reg")
+        if not exported:
             return None
-        text = data.decode("utf-16" if data[:2] == b"\xff\xfe" else "latin-1")
+        text = exported.decode("utf-16" if exported[:2] == b"\xff\xfe" else "latin-1")
         values, inside = {}, False
         for line in text.splitlines():
             if line.startswith("["):

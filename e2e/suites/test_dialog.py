@@ -203,9 +203,7 @@ class Layout(DialogCase):
         self.assert_exit(run, 0)
 
     def text_sizes(self, texts):
-        d = self.wine.new_dir("tw")
-        self.wine.make_dir(d)
-        out = d / "sizes.txt"
+        out = self.wine.empty_dir("tw") / "sizes.txt"
         self.wine.wine(self.wine.helper("textwidth"), self.wine.winpath(out), "Times New Roman",
                        "10", *texts)
         return [tuple(int(v) for v in line.split())
