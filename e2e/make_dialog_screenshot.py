@@ -16,8 +16,8 @@ def main():
     with wine_env.WineSession("dialog-shot") as wine:
         run = wine.launch(b"vellomire.scr", saver)
         dialog = wine.wait_for_window(cls="#32770", title="Vellomire")
-        wine_env.wait_for(lambda: len([w for w in wine.windows() if w.parent == dialog.hwnd]) == 8,
-                          10, "the dialog's controls")
+        wine.wait_for(lambda: len([w for w in wine.windows() if w.parent == dialog.hwnd]) == 8,
+                      10, "the dialog's controls")
         wine.xdotool("mousemove", wine_env.SCREEN_W - 1, wine_env.SCREEN_H - 1)
         # Wait until the dialog is drawn: its OK button text is on the screen.
         ok = wine.find_windows(cls="Button", title="OK")[0]
@@ -27,7 +27,7 @@ def main():
             l, t, r, b = ok.rect
             button = shot.crop((l, t, r, b)).convert("L")
             return shot if min(button.getdata()) < 64 else None
-        shot = wine_env.wait_for(drawn, 10, "the dialog to be drawn")
+        shot = wine.wait_for(drawn, 10, "the dialog to be drawn")
         shot.crop(dialog.rect).save(target)
         wine.xdotool("key", "Escape")
         print(f"make-dialog-screenshot: {target} ({dialog.rect[2] - dialog.rect[0]}x"

@@ -9,18 +9,25 @@ A backend supplies:
   new_dir(label) -> directory      put(files {path: host Path or bytes})
   read_file(path) -> bytes or None  remove(path), also of a folder
   exists(path)   make_dir(path)
-  wait_file(path, timeout, what) -> bytes of a non-empty file
-  absent_for(path, seconds) -> True when the file did not appear meanwhile
+  file_within(path, seconds, what) -> bytes of a non-empty file
+  absent_within(path, seconds) -> True when the file did not appear meanwhile
   start_program(program, args, directory, extra_env)  in the background
   wine(*args, timeout) -> exit status of a Wine command run to its end
   windows() -> [Window];  xdotool(*args) -> output;  screenshot() -> PIL image
   winpath(path);  helper(name) -> path;  reset() ends every Windows program
   bits, name, windows_dir (the Windows folder: control.ini, system32, inf),
-  control_ini (path), patience (how many times slower than the
-  host's Wine it is: the deadlines of waits for something to happen grow by
-  it, while the one wait for something NOT to happen keeps its length)
+  control_ini (path), patience (how many times slower than the host's
+  Wine it is)
+A backend may also replace windows_within(present, seconds, criteria).
 
-Everything waits for conditions with deadlines; nothing sleeps blindly.
+Everything waits for conditions with deadlines; nothing sleeps blindly. The
+backends' primitives take seconds as they are; Session's waits take the
+seconds that the host's Wine needs and grow them by the backend's patience,
+so the callers never scale a deadline. So do the negative windows (a program
+that must NOT end, a file that must NOT appear): a fault shows on a slow
+backend as late as everything else, and a window of the host's length would
+prove less there. The hold check of dialog.ShowCase measures the saver's
+own clock: its deadline grows, the 10 s it counts against do not.
 """
 
 import time
@@ -42,9 +49,10 @@ class Timeout(AssertionError):
     """A wait's deadline passed before its condition came true."""
 
 
-def wait_for(condition, timeout, what, interval=0.05):
+def poll_until(condition, timeout, what, interval=0.05):
     """Polls condition() until it returns a true value, which is returned;
-    raises AssertionError naming `what` when `timeout` seconds pass first."""
+    raises Timeout naming `what` when `timeout` seconds pass first. The
+    seconds are taken as they are: tests wait with Session.wait_for."""
     deadline = time.monotonic() + timeout
     while True:
         value = condition()
@@ -154,7 +162,7 @@ class Launch:
 
     def wait(self, timeout=20):
         """Waits for the program to end; returns its ExitResult."""
-        return self._result(timeout * self.session.patience)
+        return self._result(timeout)
 
     def _result(self, timeout):
         text = self.session.wait_file(self.result_file, timeout, "the program to end").decode()
@@ -163,24 +171,24 @@ class Launch:
         return parse_exit(text)
 
     def still_running_after(self, seconds):
-        """The one bounded negative wait: True when the program has not ended
-        within `seconds` (used only where an exit must NOT come)."""
-        return self.session.absent_for(self.result_file, seconds)
+        """A negative window: True when the program has not ended within
+        `seconds` (on the host; longer on a slower backend)."""
+        return self.session.stays_absent(self.result_file, seconds)
 
     def press_until_ended(self, key, timeout=120):
         """Sends `key` and waits up to 3 s for the end, again and again (a
         verifier may refuse, or a key may come inside its quiet interval).
         Only a wait that ran out presses again: any result the launcher
         wrote, also one that is no exit code, ends the loop at once."""
-        timeout *= self.session.patience
-        deadline = time.monotonic() + timeout
+        deadline = time.monotonic() + timeout * self.session.patience
         while time.monotonic() < deadline:
             self.session.xdotool("key", key)
             try:
                 return self._result(3)
             except Timeout:
                 continue
-        raise AssertionError(f"the program did not end within {timeout:.0f} s of pressing {key}")
+        raise AssertionError(f"the program did not end within {timeout} s (times "
+                             f"{self.session.patience}) of pressing {key}")
 
 
 class Session:
@@ -275,30 +283,20 @@ class Session:
                 lines.append(f'"{value}"="{escaped}"')
             lines.append("")
         d = self.stage("registry", {"changes.reg": "\r\n".join(lines).encode("latin-1")})
-        # Once in a CI run on a loaded machine, regedit ended with 1 on a
-        # good file that it imported on every other run: a second try tells
-        # such a hiccup from a file it refuses.
-        for attempt in (1, 2):
-            rc = self.wine("regedit", "/s", self.winpath(d / "changes.reg"))
-            if rc == 0:
-                return
-            print(f"[harness] regedit ended with {rc} (attempt {attempt})", flush=True)
-        raise HarnessError(f"regedit failed ({rc}) on {changes}")
+        self._regedit("/s", self.winpath(d / "changes.reg"))
 
     def registry_values(self, key):
         """The values of one key, {name: text, or int for a DWORD} (its
-        default value under ""), or None when there is no such key."""
+        default value under ""), or None when there is no such key. Wine's
+        regedit exports a missing key as it fails, with no file: so the
+        key's parent, which must exist, is exported and searched."""
         full = full_key(key)
-        d = self.empty_dir("export")
-        self.wine("regedit", "/e", self.winpath(d / "key.reg"), full)
-        exported = self.read_file(d / "key.reg")
-        if not exported:
-            return None
-        text = exported.decode("utf-16" if exported[:2] == b"\xff\xfe" else "latin-1")
-        values, inside = {}, False
+        text = self._export(full.rpartition("\\")[0])
+        values, inside, found = {}, False, False
         for line in text.splitlines():
             if line.startswith("["):
                 inside = line[1:-1].lower() == full.lower()   # not its subkeys
+                found = found or inside
             elif inside and "=" in line:
                 name, _, data = line.partition("=")
                 name = "" if name == "@" else name[1:-1].replace("\\\\", "\\")
@@ -306,7 +304,27 @@ class Session:
                     values[name] = int(data[6:], 16)
                 else:
                     values[name] = data[1:-1].replace('\\"', '"').replace("\\\\", "\\")
-        return values
+        return values if found else None
+
+    def _export(self, key):
+        """The text of regedit's export of a key and its subkeys; raises
+        when the key cannot be exported."""
+        out = self.empty_dir("export") / "key.reg"
+        self._regedit("/e", self.winpath(out), key, made=out)
+        exported = self.read_file(out)
+        return exported.decode("utf-16" if exported[:2] == b"\xff\xfe" else "latin-1")
+
+    def _regedit(self, *args, made=None):
+        """Runs regedit until it ends with 0 (and writes `made`); raises
+        after the second failure. Once in a CI run on a loaded machine,
+        regedit ended with 1 on a good file that it imported on every other
+        run: a second try tells such a hiccup from a real refusal."""
+        for attempt in (1, 2):
+            rc = self.wine("regedit", *args)
+            if rc == 0 and (made is None or self.read_file(made)):
+                return
+            print(f"[harness] regedit {args[0]} ended with {rc} (attempt {attempt})", flush=True)
+        raise HarnessError(f"regedit {' '.join(map(str, args))} failed ({rc})")
 
     def reg_add(self, key, value, data, kind="REG_SZ"):
         self.registry([(key, value, data, kind)])
@@ -333,21 +351,49 @@ class Session:
         if rc != 0:
             raise HarnessError(f"posting message {message:#x} to {hwnd} failed ({rc})")
 
+    # ----- waits: `timeout` and `seconds` as the host's Wine needs them --------
+    def wait_for(self, condition, timeout, what, interval=0.05):
+        return poll_until(condition, timeout * self.patience, what, interval)
+
+    def wait_file(self, path, timeout, what):
+        """The bytes of a file once it exists and is not empty."""
+        return self.file_within(path, timeout * self.patience, what)
+
+    def stays_absent(self, path, seconds):
+        """A negative window: True when no file `path` appeared meanwhile."""
+        return self.absent_within(path, seconds * self.patience)
+
     # ----- windows ----------------------------------------------------------------
     def find_windows(self, **criteria):
         return select_windows(self.windows(), **criteria)
 
+    def windows_within(self, present, seconds, criteria):
+        """Lists windows until some match (present) or none does, or until
+        `seconds` pass; the matching windows of the last list."""
+        found = []
+
+        def settled():
+            found[:] = self.find_windows(**criteria)
+            return bool(found) == present
+        try:
+            poll_until(settled, seconds, "windows", interval=0.1)
+        except Timeout:
+            pass
+        return found
+
     def wait_for_window(self, timeout=30, **criteria):
         """Waits until a window matches; fails unless exactly one does."""
-        found = wait_for(lambda: self.find_windows(**criteria), timeout * self.patience,
-                         f"a window with {criteria}", interval=0.1)
+        found = self.windows_within(True, timeout * self.patience, criteria)
         if len(found) != 1:
-            raise AssertionError(f"expected one window with {criteria}, found {found}")
+            raise AssertionError(f"expected one window with {criteria} within {timeout} s "
+                                 f"(times {self.patience}), found {found}")
         return found[0]
 
     def wait_for_no_window(self, timeout=30, **criteria):
-        wait_for(lambda: not self.find_windows(**criteria), timeout * self.patience,
-                 f"no window with {criteria}", interval=0.1)
+        found = self.windows_within(False, timeout * self.patience, criteria)
+        if found:
+            raise AssertionError(f"timed out after {timeout} s (times {self.patience}) "
+                                 f"waiting for no window with {criteria}: {found}")
 
     def pointer(self):
         """The X pointer position."""

@@ -17,7 +17,6 @@ import unittest
 from pathlib import Path
 
 import wine_env
-from session import wait_for
 
 SKIP_CODE = 77
 
@@ -70,10 +69,6 @@ class WineCase(unittest.TestCase):
 
     def setUp(self):
         self.started = time.monotonic()
-
-    def wait_for(self, condition, timeout, what, interval=0.05):
-        """wait_for with its deadline grown by the backend's patience."""
-        return wait_for(condition, timeout * self.wine.patience, what, interval)
 
     def tearDown(self):
         self.wine.end_leftovers()

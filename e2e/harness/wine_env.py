@@ -13,7 +13,7 @@ import tempfile
 import time
 from pathlib import Path
 
-from session import HarnessError, Session, parse_winlist, wait_for, windows_name
+from session import HarnessError, Session, parse_winlist, poll_until, windows_name
 
 WINE64 = "/usr/lib/wine/wine64"
 WINE32 = "/usr/lib/wine/wine"      # the 32-bit loader (Debian's wine32:i386)
@@ -71,7 +71,7 @@ class WineSession(Session):
             self._start_xvfb()
         env = self.env()
         self._run([self.wine_loader, "wineboot", "-i"], timeout=180, what="wineboot")
-        wait_for(lambda: (self.prefix / "system.reg").exists(), 60, "the prefix's registry")
+        poll_until(lambda: (self.prefix / "system.reg").exists(), 60, "the prefix's registry")
         # Keep the server alive between programs: later starts are fast.
         subprocess.Popen([WINESERVER, "-p"], env=env, stdout=self.log, stderr=self.log).wait(30)
         if self.own_display:
@@ -193,12 +193,12 @@ class WineSession(Session):
     def exists(self, path):
         return Path(path).exists()
 
-    def wait_file(self, path, timeout, what):
+    def file_within(self, path, timeout, what):
         path = Path(path)
-        return wait_for(lambda: path.exists() and path.stat().st_size > 0 and path.read_bytes(),
+        return poll_until(lambda: path.exists() and path.stat().st_size > 0 and path.read_bytes(),
                         timeout, what)
 
-    def absent_for(self, path, seconds):
+    def absent_within(self, path, seconds):
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             if Path(path).exists():

@@ -107,7 +107,7 @@ grep -qx end {GUEST_ROOT}/warm.txt
     def exists(self, path):
         return self.vm.job(f"[ -e {shlex.quote(str(path))} ]", timeout=30).rc == 0
 
-    def wait_file(self, path, timeout, what):
+    def file_within(self, path, timeout, what):
         p = shlex.quote(str(path))
         result = self.vm.job(
             f"end=$(( $(date +%s) + {int(timeout) + 1} ))\n"
@@ -120,7 +120,7 @@ grep -qx end {GUEST_ROOT}/warm.txt
             raise HarnessError(f"waiting for {path} failed: {result.stderr!r}")
         return result.files[str(path)]
 
-    def absent_for(self, path, seconds):
+    def absent_within(self, path, seconds):
         p = shlex.quote(str(path))
         result = self.vm.job(
             f"end=$(( $(date +%s%N) / 1000000 + {int(seconds * 1000)} ))\n"
@@ -200,24 +200,10 @@ grep -qx end {GUEST_ROOT}/warm.txt
                 return "\t" + criteria[key] + "\t"
         return "\t"
 
-    def _wait_windows(self, present, timeout, criteria):
-        deadline = time.monotonic() + timeout
+    def windows_within(self, present, seconds, criteria):
+        deadline = time.monotonic() + seconds
         while True:
             found = select_windows(self._poll_windows(self._needle(criteria), present,
                                                       deadline - time.monotonic()), **criteria)
             if bool(found) == present or time.monotonic() >= deadline:
                 return found
-
-    def wait_for_window(self, timeout=30, **criteria):
-        timeout *= self.patience
-        found = self._wait_windows(True, timeout, criteria)
-        if len(found) != 1:
-            raise AssertionError(f"expected one window with {criteria} within {timeout:.1f} s, "
-                                 f"found {found}")
-        return found[0]
-
-    def wait_for_no_window(self, timeout=30, **criteria):
-        timeout *= self.patience
-        if self._wait_windows(False, timeout, criteria):
-            raise AssertionError(f"timed out after {timeout:.1f} s waiting for no window "
-                                 f"with {criteria}")

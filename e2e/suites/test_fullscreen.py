@@ -39,7 +39,7 @@ class FullScreenCase(suite.WineCase):
         def whole_picture():
             match = pictures.locate(self.wine.screenshot(), self.pictures)
             return match if match and match.complete else None
-        return self.wait_for(whole_picture, timeout, "a whole picture on the screen", interval=0.1)
+        return self.wine.wait_for(whole_picture, timeout, "a whole picture on the screen", interval=0.1)
 
     def assert_ends_with_zero(self, run):
         result = run.wait()

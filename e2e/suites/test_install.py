@@ -4,7 +4,8 @@ mapped to each user's registry key, so that the dialog's choice stays where
 the Windows folder cannot be written, and the removal that Add/Remove
 Programs runs. The host's 64-bit Wine takes the .NTamd64 sections and the
 64-bit saver; 32-bit Wine in the i386 machine takes the .NT sections and the
-32-bit saver."""
+32-bit saver; the .NTarm64 sections are tried on either under the Wine's own
+decoration."""
 
 import os
 import re
@@ -16,7 +17,7 @@ from pathlib import Path
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
-from test_dialog import ShowCase  # noqa: E402
+from dialog import ShowCase  # noqa: E402
 from wine_env import REPO  # noqa: E402
 
 INF = "VELLOMIR.INF"
@@ -24,11 +25,21 @@ MAPPING = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\IniFileMapping\con
 ENTRY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellomire"
 USER_SETTINGS = r"HKCU\Control Panel\ScreenSaver.Vellomire"
 INSTALLED = "C:\\windows\\system32\\Vellomire.scr"
-NOTHING = {"saver": None, "inf": None, "mapping": None, "entry": None}
+OURS = ("ScreenSaver.Vellomire", "@USR:Control Panel\\ScreenSaver.Vellomire")
+# One of the mappings that Windows keeps in the same key; the removal must
+# delete our value only.
+WINDOWS_OWN = ("Current", "#USR:Control Panel\\Current")
+NOTHING = {"saver": None, "inf": None, "mapping": dict([WINDOWS_OWN]), "entry": None}
+# The decoration of the sections that the session's Wine takes first, and its
+# system folder for x86 programs (DIRID 16425: SysWOW64 on 64-bit Windows,
+# System32 on 32-bit Windows).
+OWN_DECORATION = {64: b".NTamd64", 32: b".NTx86"}
+X86_SYSTEM = {64: "syswow64", 32: "system32"}
 
 
 def release_files():
-    """The release zip's entries, {name: bytes}, made from the built savers."""
+    """The release zip's entries, {name: bytes}, made from the savers of the
+    build trees that the suite is given."""
     with tempfile.TemporaryDirectory() as out:
         subprocess.run([REPO / "tools" / "make-release.sh", "--no-build", out], check=True,
                        stdout=subprocess.DEVNULL)
@@ -37,13 +48,16 @@ def release_files():
             return {name: archive.read(name) for name in archive.namelist()}
 
 
-def undecorated(inf):
-    """The INF without the sections that only the NT family's engine picks:
-    what Windows 95, 98 and Me run."""
+def with_sections(inf, rename):
+    """The INF with each Default(Un)install section renamed to
+    rename(decoration) or left out where that is None."""
     kept, keep = [], True
     for line in inf.split(b"\r\n"):
-        if line.startswith(b"["):
-            keep = not re.match(rb"\[Default(Un)?install\.", line, re.I)
+        section = re.fullmatch(rb"\[(Default(?:Un)?[Ii]nstall)(\.\w+)?\]", line)
+        if section:
+            decoration = rename(section.group(2) or b"")
+            keep = decoration is not None
+            line = b"[" + section.group(1) + (decoration or b"") + b"]"
         if keep:
             kept.append(line)
     return b"\r\n".join(kept)
@@ -63,56 +77,80 @@ class Installer(ShowCase):
         # root, which writes anywhere: a folder named control.ini stands in
         # for the file that a user cannot write.
         self.wine.make_dir(self.wine.control_ini)
+        self.wine.reg_add(MAPPING, *WINDOWS_OWN)
 
     def tearDown(self):
-        # Whatever a failed case left installed, so that the next starts clean.
-        self.wine.registry([(USER_SETTINGS, None, None, None), (ENTRY, None, None, None),
-                            (MAPPING, "ScreenSaver.Vellomire", None, None)])
-        for path in (self.wine.control_ini, self.wine.windows_dir / "system32" / "Vellomire.scr",
-                     self.wine.windows_dir / "inf" / INF):
-            self.wine.remove(path)
-        super().tearDown()
+        try:
+            super().tearDown()     # ends what a failed case left running
+        finally:
+            # Whatever a failed case left installed, so that the next starts clean.
+            self.wine.registry([(USER_SETTINGS, None, None, None), (ENTRY, None, None, None),
+                                (MAPPING, None, None, None)])
+            windows = self.wine.windows_dir
+            for path in (self.wine.control_ini, windows / "system32" / "Vellomire.scr",
+                         windows / X86_SYSTEM[64] / "Vellomire.scr", windows / "inf" / INF):
+                self.wine.remove(path)
 
-    def right_click_install(self, files):
-        """Unzips `files` into a folder and installs its INF as Explorer does."""
-        d = self.wine.stage("unzipped", files)
-        self.wine.wine("rundll32", "setupapi.dll,InstallHinfSection", "DefaultInstall", "132",
-                       self.wine.winpath(d / INF))
+    def right_click_install(self, inf):
+        """Unzips the release with `inf` into a folder and installs the INF
+        as Explorer does."""
+        d = self.wine.stage("unzipped", dict(self.files, **{INF: inf}))
+        rc = self.wine.wine("rundll32", "setupapi.dll,InstallHinfSection", "DefaultInstall", "132",
+                            self.wine.winpath(d / INF))
+        self.assertEqual(rc, 0, "the install's exit status")
 
-    def installed(self):
+    def installed(self, system="system32"):
         windows = self.wine.windows_dir
-        return {"saver": self.wine.read_file(windows / "system32" / "Vellomire.scr"),
+        return {"saver": self.wine.read_file(windows / system / "Vellomire.scr"),
                 "inf": self.wine.read_file(windows / "inf" / INF),
-                "mapping": (self.wine.registry_values(MAPPING) or {}).get("ScreenSaver.Vellomire"),
+                "mapping": self.wine.registry_values(MAPPING),
                 "entry": self.wine.registry_values(ENTRY)}
 
-    def test_installed_settings_stay_for_the_user_and_removal_leaves_nothing(self):
-        self.right_click_install(self.files)
-        state = self.installed()
-        self.assertTrue(state["saver"] == self.files[self.entry], f"not {self.entry} in system32")
+    def assert_installed(self, state, saver):
+        self.assertTrue(state["saver"] == self.files[saver], f"not {saver} in the system folder")
         self.assertTrue(state["inf"] == self.files[INF], "the INF's copy differs")
-        self.assertEqual(state["mapping"], "@USR:Control Panel\\ScreenSaver.Vellomire")
+        self.assertEqual(state["mapping"], dict([WINDOWS_OWN, OURS]))
         self.assertEqual(state["entry"]["DisplayName"], "Vellomire Screen Saver")
         remove = state["entry"]["UninstallString"]
         self.assertEqual(remove, "RunDll32.exe setupapi.dll,InstallHinfSection DefaultUninstall "
                                  "132 C:\\windows\\inf\\" + INF)
+        return remove
+
+    def remove(self, command):
+        """Runs the entry's UninstallString as Add/Remove Programs does."""
+        self.assertEqual(self.wine.wine(*command.split(" ")), 0, "the removal's exit status")
+
+    def test_installed_settings_stay_for_the_user_and_removal_leaves_nothing(self):
+        self.assertTrue(self.files[self.entry] == suite.saver_path().read_bytes(),
+                        f"the zip's {self.entry} is not the saver that the suites test")
+        self.right_click_install(self.files[INF])
+        remove = self.assert_installed(self.installed(), self.entry)
 
         self.saver = INSTALLED
         self.set_in_dialog("1", 0)
         self.assertEqual(self.wine.registry_values(USER_SETTINGS), {"Seconds": "1", "Paint": "0"})
         self.assert_dialog_shows("1", 0)
         run = self.start_saver()
-        self.assert_picture_changes_sooner_than_the_default(run)
+        self.assert_holds_shorter_than_the_default(run)
         self.end_saver(run)
 
-        self.wine.wine(*remove.split(" "))     # as Add/Remove Programs runs it
+        self.remove(remove)
         self.assertEqual(self.installed(), NOTHING)
         # Each user's settings stay, for README.TXT tells how to remove them.
         self.assertEqual(self.wine.registry_values(USER_SETTINGS), {"Seconds": "1", "Paint": "0"})
 
+    def test_arm64_sections_install_the_32_bit_saver_for_x86_programs(self):
+        # Wine takes no .NTarm64 section: they stand in for its own here.
+        own = OWN_DECORATION[self.wine.bits]
+        self.right_click_install(with_sections(
+            self.files[INF], lambda d: own if d == b".NTarm64" else None if d == own else d))
+        system = X86_SYSTEM[self.wine.bits]
+        self.remove(self.assert_installed(self.installed(system), "Vellomire.scr"))
+        self.assertEqual(self.installed(system), NOTHING)
+
     def test_without_the_mapping_the_dialog_stores_nothing(self):
         # Windows 95, 98 and Me run the undecorated sections: they change nothing.
-        self.right_click_install(dict(self.files, **{INF: undecorated(self.files[INF])}))
+        self.right_click_install(with_sections(self.files[INF], lambda d: None if d else d))
         self.assertEqual(self.installed(), NOTHING)
         self.set_in_dialog("7", 0)
         self.assert_dialog_shows("20", 1)

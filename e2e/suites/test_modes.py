@@ -10,7 +10,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
-from test_dialog import DIALOG_POS_DLU, DialogCase, muldiv  # noqa: E402
+from dialog import DIALOG_POS_DLU, DialogCase, muldiv  # noqa: E402
 from wine_env import SCREEN_H, SCREEN_W  # noqa: E402
 
 MINUS_ONE = 0xFFFFFFFF
@@ -106,7 +106,7 @@ class DialogOwners(DialogCase):
         d = self.wine.spawn(self.wine.helper("foreground"), ["%DIR%"], label="owner")
         try:
             owner = self.wine.wait_for_window(cls="VellomireForeground")
-            self.wine.wait_file(d / "foreground.txt", 30 * self.wine.patience, "the foreground window")
+            self.wine.wait_file(d / "foreground.txt", 30, "the foreground window")
             run, dialog = self.open_dialog(b"vellomire.scr /c:1234")
             self.assertEqual(dialog.window.owner, owner.hwnd)
             bx, by = dialog.base_units()

@@ -17,12 +17,12 @@ class PreviewHostCase(suite.WineCase):
         d = self.wine.spawn(self.wine.helper("previewhost"),
                             [self.wine.winpath(self.saver), width, height, "%DIR%", *extra],
                             label="preview")
-        parent = int(self.wine.wait_file(d / "parent.txt", 20 * self.wine.patience, "the preview host's window"))
+        parent = int(self.wine.wait_file(d / "parent.txt", 20, "the preview host's window"))
         return d, parent
 
     def finish_host(self, d):
         self.wine.signal(d, "destroy")
-        text = self.wine.wait_file(d / "result.txt", 30 * self.wine.patience, "the preview host's report").decode()
+        text = self.wine.wait_file(d / "result.txt", 30, "the preview host's report").decode()
         self.wine.wait_for_no_window(cls="VellomirePreviewHost", visible=None)
         return text
 
@@ -49,7 +49,7 @@ class Preview(PreviewHostCase):
                 self.wine.xdotool("mousemove", host.client_origin[0] + 20, host.client_origin[1] + 20)
                 self.wine.xdotool("mousemove_relative", "--", 30, 30)
                 self.wine.xdotool("key", "space")
-                self.assertFalse(self.wine.exists(d / "result.txt"), "the preview ended on input")
+                self.assertTrue(self.wine.stays_absent(d / "result.txt", 1), "the preview ended on input")
                 report = self.finish_host(d)
                 self.assertIn("exit=0x00000000 0\n", report)
                 self.assertIn("ended-before-destroy=0\n", report)
