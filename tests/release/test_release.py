@@ -23,7 +23,8 @@ VIEW32, VIEWS = 0x4000, 0x5000
 # What each platform's decorated sections must install: the saver from the
 # zip, the folder (DIRID) it goes into as Vellomire.scr, the mapping's views.
 PLATFORMS = {".NT": ("Vellomire.scr", "11", {0}),                    # x86 and NT 4.0
-             ".NTamd64": ("Vellomire64.scr", "11", {0, VIEW32})}     # x64
+             ".NTamd64": ("Vellomire64.scr", "11", {0, VIEW32}),     # x64
+             ".NTarm64": ("Vellomire.scr", "16425", {0, VIEW32})}    # ARM64: SysWOW64
 
 
 def read(path):
