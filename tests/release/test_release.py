@@ -1,10 +1,10 @@
 #!/usr/bin/python3
 """Makes the release twice into temporary folders and checks what a Windows
 user gets: the entries in order with fixed dates and modes, the texts in DOS
-form, the savers exactly as built, the installer's lines against what each
-platform must get, and the same bytes from both runs. Then builds both savers
-again from a copy of the sources at another path and compares them byte for
-byte.
+form, the savers exactly as built and taken from the build folders given,
+the installer's lines against what each platform must get, and the same
+bytes from both runs. Then builds both savers again from a copy of the
+sources at another path and compares them byte for byte.
 
 Run: test_release.py SOURCE-ROOT
 """
@@ -33,7 +33,8 @@ def read(path):
 
 
 def make_release(folder, **env_changes):
-    env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+    env = {k: v for k, v in os.environ.items() if k not in (
+        "SOURCE_DATE_EPOCH", "VELLOMIRE_WIN32_DIR", "VELLOMIRE_WIN64_DIR")}
     env.update(env_changes)
     subprocess.run([os.path.join(ROOT, "tools/make-release.sh"), "--no-build", folder], env=env,
                    check=True, preexec_fn=lambda: os.umask(0o077) if env_changes else None)
@@ -145,6 +146,11 @@ with tempfile.TemporaryDirectory() as first, tempfile.TemporaryDirectory() as se
     (path, digest) = make_release(first)
     (_, again) = make_release(second, TZ="Pacific/Auckland")
     assert again == digest, "two runs differ: %s and %s" % (digest, again)
+    for tree in ("VELLOMIRE_WIN32_DIR", "VELLOMIRE_WIN64_DIR"):     # a folder without a saver
+        run = subprocess.run([os.path.join(ROOT, "tools/make-release.sh"), "--no-build", second],
+                             env=dict(os.environ, **{tree: second}), capture_output=True, text=True)
+        assert run.returncode and second + "/vellomire.scr is missing" in run.stderr, \
+            "the saver is not taken from %s: %r" % (tree, run)
     commit = int(subprocess.check_output(["git", "-C", ROOT, "log", "-1", "--format=%ct"]))
     with zipfile.ZipFile(path) as archive:
         infos = archive.infolist()
