@@ -136,8 +136,8 @@ def check_rebuild(work):
         subprocess.run(["cmake", "-S", source, "-B", tree, "-G", "Ninja",
                         "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/%s" % (source, toolchain)],
                        check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cmake", "--build", tree, "--target", "vellomire"], check=True,
-                       stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", tree, "--target", "vellomire", "--parallel", "2"],
+                       check=True, stdout=subprocess.DEVNULL)
         with open(os.path.join(tree, "vellomire.scr"), "rb") as again:
             assert again.read() == read(built), "a second build differs from " + built
 
