@@ -5,6 +5,12 @@
 #
 #   tools/make-release.sh [--no-build] [OUTPUT-FOLDER]
 #
+# The savers come from $VELLOMIRE_WIN32_DIR/vellomire.scr and
+# $VELLOMIRE_WIN64_DIR/vellomire.scr (build/win32 and build/win64 when unset),
+# the build folders the end-to-end suites are given, so that the install suite
+# installs the very saver it tests. The build step builds only build/win32 and
+# build/win64; other folders are taken as they are.
+#
 # The zip is reproducible: the same commit gives the same bytes. Entries are
 # stored in a fixed order, with the commit's date (or SOURCE_DATE_EPOCH) as
 # every timestamp, fixed permissions and no extra fields.
@@ -19,14 +25,16 @@ fi
 out=${1:-${VELLOMIRE_RELEASE_DIR:-$root/build/release}}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
+saver32=$(realpath -m "${VELLOMIRE_WIN32_DIR:-$root/build/win32}/vellomire.scr")
+saver64=$(realpath -m "${VELLOMIRE_WIN64_DIR:-$root/build/win64}/vellomire.scr")
 cd "$root"
 
 if [ "$build" -eq 1 ]; then
   tools/build.sh win32 win64
 fi
-for bits in 32 64; do
-  if [ ! -f "build/win$bits/vellomire.scr" ]; then
-    echo "make-release: build/win$bits/vellomire.scr is missing" >&2
+for saver in "$saver32" "$saver64"; do
+  if [ ! -f "$saver" ]; then
+    echo "make-release: $saver is missing" >&2
     exit 1
   fi
 done
@@ -42,8 +50,8 @@ trap 'rm -rf "$stage"' EXIT
 crlf() { sed 's/\r$//; s/$/\r/' > "$stage/$1"; }
 # Every file the installer copies lies beside it: Wine's setup engine ignores
 # the source folders that Windows' would honour.
-cp build/win32/vellomire.scr "$stage/Vellomire.scr"
-cp build/win64/vellomire.scr "$stage/Vellomire64.scr"
+cp "$saver32" "$stage/Vellomire.scr"
+cp "$saver64" "$stage/Vellomire64.scr"
 sed "s/@VERSION@/$version/g" tools/VELLOMIR.INF.in | crlf VELLOMIR.INF
 sed "s/@VERSION@/$version/g" docs/README.TXT.in | crlf README.TXT
 crlf CREDITS.TXT < resources/CREDITS

@@ -1,9 +1,10 @@
 """Static checks of the two built savers (no Wine needed): machine and
 format, GUI subsystem, the 32-bit one's subsystem version 4.0 (the Windows 95
-family and NT 4 refuse anything newer), stripping, no thread-local storage,
-and what lets the 32-bit file start on every Windows it is for: it imports
-only functions that Windows 95 and NT 4.0 have, from the four system DLLs that
-every release ships, and its code runs on an 80386.
+family and NT 4 refuse anything newer), stripping with no link time and no
+debug directory (so that a rebuild gives the same bytes), no thread-local
+storage, and what lets the 32-bit file start on every Windows it is for: it
+imports only functions that Windows 95 and NT 4.0 have, from the four system
+DLLs that every release ships, and its code runs on an 80386.
 
 The directories of the two builds come from VELLOMIRE_WIN32_DIR and
 VELLOMIRE_WIN64_DIR."""
@@ -24,6 +25,7 @@ IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_FILE_MACHINE_AMD64 = 0x8664
 PE32, PE32_PLUS = 0x10B, 0x20B
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
+IMAGE_DIRECTORY_ENTRY_DEBUG = 6
 
 # Where each imported function was found on both Windows 95 (from its first
 # release) and Windows NT 4.0. Windows 95 exports many NT-only functions as
@@ -114,6 +116,10 @@ class SaverImage:
     def test_stripped(self):
         self.assertEqual(self.pe.FILE_HEADER.PointerToSymbolTable, 0)
         self.assertEqual(self.pe.FILE_HEADER.NumberOfSymbols, 0)
+        self.assertEqual(self.pe.FILE_HEADER.TimeDateStamp, 0, "the image carries a link time")
+        debug = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[IMAGE_DIRECTORY_ENTRY_DEBUG]
+        self.assertEqual((debug.VirtualAddress, debug.Size), (0, 0),
+                         "the image has a debug directory")
         names = [s.Name.rstrip(b"\0").decode("ascii", "replace") for s in self.pe.sections]
         self.assertFalse([n for n in names if n.startswith((".debug", "/", ".CRT", ".tls"))],
                          f"debug or runtime sections left in: {names}")
