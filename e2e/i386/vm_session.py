@@ -17,7 +17,6 @@ from session import HarnessError, Session, Timeout, parse_winlist, select_window
 
 GUEST_ROOT = PurePosixPath("/tmp/e2e")
 PREFIX = PurePosixPath("/opt/vellomire/pfx")
-HELPERS = ("launcher", "winlist", "previewhost", "foreground", "postmessage", "textwidth")
 
 
 class VmSession(Session):
@@ -52,12 +51,10 @@ class VmSession(Session):
         return self
 
     def _start_display(self):
-        put = {}
-        for name in HELPERS:
-            path = self.helpers_dir / f"{name}.exe"
-            if not path.exists():
-                raise HarnessError(f"missing 32-bit helper program {path}")
-            put[str(GUEST_ROOT / "bin" / f"{name}.exe")] = path
+        # Every helper program that the 32-bit tree built.
+        put = {str(GUEST_ROOT / "bin" / path.name): path for path in self.helpers_dir.glob("*.exe")}
+        if str(GUEST_ROOT / "bin" / "winlist.exe") not in put:
+            raise HarnessError(f"the 32-bit helper programs are not built in {self.helpers_dir}")
         self.vm.job(f"""
 set -e
 mkdir -p {GUEST_ROOT}/work

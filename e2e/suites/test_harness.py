@@ -16,7 +16,7 @@ class Launcher(suite.WineCase):
     needs_saver = False
 
     def echo(self, command_line, exit_hex="0"):
-        out = self.wine.new_dir("echo") / "cmdline.txt"
+        out = self.wine.empty_dir("echo") / "cmdline.txt"
         result = self.wine.run(command_line, self.wine.helper("cmdecho"), extra_env={
             "CMDECHO_OUT": self.wine.winpath(out), "CMDECHO_EXIT": exit_hex})
         return result, self.wine.read_file(out)

@@ -106,9 +106,9 @@ class Installer(ShowCase):
                 "mapping": self.wine.registry_values(MAPPING),
                 "entry": self.wine.registry_values(ENTRY)}
 
-    def assert_installed(self, state, saver):
+    def assert_installed(self, state, saver, inf):
         self.assertTrue(state["saver"] == self.files[saver], f"not {saver} in the system folder")
-        self.assertTrue(state["inf"] == self.files[INF], "the INF's copy differs")
+        self.assertTrue(state["inf"] == inf, "the INF's copy differs")
         self.assertEqual(state["mapping"], dict([WINDOWS_OWN, OURS]))
         self.assertEqual(state["entry"]["DisplayName"], "Vellomire Screen Saver")
         remove = state["entry"]["UninstallString"]
@@ -124,7 +124,7 @@ class Installer(ShowCase):
         self.assertTrue(self.files[self.entry] == suite.saver_path().read_bytes(),
                         f"the zip's {self.entry} is not the saver that the suites test")
         self.right_click_install(self.files[INF])
-        remove = self.assert_installed(self.installed(), self.entry)
+        remove = self.assert_installed(self.installed(), self.entry, self.files[INF])
 
         self.saver = INSTALLED
         self.set_in_dialog("1", 0)
@@ -142,10 +142,11 @@ class Installer(ShowCase):
     def test_arm64_sections_install_the_32_bit_saver_for_x86_programs(self):
         # Wine takes no .NTarm64 section: they stand in for its own here.
         own = OWN_DECORATION[self.wine.bits]
-        self.right_click_install(with_sections(
-            self.files[INF], lambda d: own if d == b".NTarm64" else None if d == own else d))
+        inf = with_sections(self.files[INF],
+                            lambda d: own if d == b".NTarm64" else None if d == own else d)
+        self.right_click_install(inf)
         system = X86_SYSTEM[self.wine.bits]
-        self.remove(self.assert_installed(self.installed(system), "Vellomire.scr"))
+        self.remove(self.assert_installed(self.installed(system), "Vellomire.scr", inf))
         self.assertEqual(self.installed(system), NOTHING)
 
     def test_without_the_mapping_the_dialog_stores_nothing(self):

@@ -33,7 +33,7 @@ class PasswordCase(suite.WineCase):
     def stage(self, **doubles):
         """A folder with the saver and doubles {name in the folder: double}."""
         files = {name: self.doubles / f"{double}.dll" for name, double in doubles.items()}
-        return self.wine.stage("password", dict(files, **{"vellomire.scr": self.saver}))
+        return self.wine.stage("password", dict(files, **{"vellomire.scr": suite.saver_path()}))
 
     def log(self, folder, name):
         data = self.wine.read_file(folder / name)
