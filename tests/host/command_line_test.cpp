@@ -124,6 +124,7 @@ const TailCase ModeTable[] = {
     {"vellomire.scr //s", Mode::Saver, 0},
     {"vellomire.scr /saver", Mode::Saver, 0},
     {"vellomire.scr\t\t/s", Mode::Saver, 0},
+    {"vellomire.scr \t/s", Mode::Saver, 0},
     {"vellomire.scr /p PARENT", Mode::Preview, 0},
     {"vellomire.scr /pPARENT", Mode::Preview, 0},
     {"vellomire.scr /P   PARENT", Mode::Preview, 0},
@@ -146,6 +147,7 @@ const TailCase ModeTable[] = {
     {"\"C:\\Program Files\\vellomire.scr /s", Mode::Dialog, 0},
     {"vellomire.scr/s", Mode::Dialog, 0},
     {"vell\xF6mire.scr /s", Mode::Saver, 0},
+    {"vellomire!.scr /s", Mode::Saver, 0},
     {"\xF6 /s", Mode::Saver, 0},
     {"", Mode::Dialog, 0},
 };

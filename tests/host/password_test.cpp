@@ -507,9 +507,10 @@ const std::vector<std::string> AllowedAfterAsking = {
     "GetTickCount", "DefWindowProcA"};
 
 // Refusal, a close 150 ms after the end of that verification (refused
-// without asking), and one 250 ms after it (asked again, allowed); also
-// across the wrap of the tick counter and with a verification that ends at
-// the tick 0xFFFFFFFF, which counts as none.
+// without asking), and one 250 ms after it (asked again, allowed); the same
+// at 199 and 200 ms, the edge of the interval; also across the wrap of the
+// tick counter and with a verification that ends at the tick 0xFFFFFFFF,
+// which counts as none.
 TEST(VerifyClose, RefusalThenIntervalThenAcceptance)
 {
     const uint64_t firstKey = 500;
@@ -518,9 +519,11 @@ TEST(VerifyClose, RefusalThenIntervalThenAcceptance)
         const char *name;
         uint32_t startTick;
         bool asksAt150;   // the close 150 ms after the refusal asks again
+        uint64_t refusedAfter = 150, asksAfter = 250;   // ms after the refusal's answer
     };
     const Case cases[] = {
         {"ticks from 0", 0, false},
+        {"199 and 200 ms after the answer", 0, false, 199, 200},
         {"ends 100 ms before the wrap; 50 ms after it", uint32_t(0x100000000ull - answered - 100), false},
         {"ends at the tick 0xFFFFFFFF", uint32_t(0xFFFFFFFFull - answered), true},
         {"ends at the tick 0", uint32_t(0x100000000ull - answered), false},
@@ -534,8 +537,8 @@ TEST(VerifyClose, RefusalThenIntervalThenAcceptance)
         Verifier.answers = c.asksAt150 ? std::vector<LRESULT>{0, 0, 1} : std::vector<LRESULT>{0, 1};
         Verifier.during = TakeTime;
         KeyAt(firstKey);
-        KeyAt(answered + 150);
-        KeyAt(answered + 250);
+        KeyAt(answered + c.refusedAfter);
+        KeyAt(answered + c.asksAfter);
         KeyAt(answered + 600);
         sim::ProcessResult result = vtest::RunProgram();
         EXPECT_TRUE(result.exited) << c.name;
@@ -568,10 +571,11 @@ TEST(VerifyClose, RefusalThenIntervalThenAcceptance)
             EXPECT_TRUE(closes[i].returned) << c.name << " close " << i;
             EXPECT_EQ(closes[i].result, 0) << c.name << " close " << i;
         }
-        EXPECT_EQ(Verifier.askedAt, (std::vector<uint64_t>{firstKey, answered + 250})) << c.name;
-        EXPECT_EQ(Verifier.answeredAt, (std::vector<uint64_t>{answered, answered + 250 + VerifierTakes}))
+        const uint64_t asked = answered + c.asksAfter;
+        EXPECT_EQ(Verifier.askedAt, (std::vector<uint64_t>{firstKey, asked})) << c.name;
+        EXPECT_EQ(Verifier.answeredAt, (std::vector<uint64_t>{answered, asked + VerifierTakes}))
             << c.name;
-        EXPECT_EQ(HostState.lastVerifyTick, uint32_t(c.startTick + answered + 250 + VerifierTakes))
+        EXPECT_EQ(HostState.lastVerifyTick, uint32_t(c.startTick + asked + VerifierTakes))
             << c.name << ": the tick at the end of the last verification";
         EXPECT_EQ(HostState.closeAllowed, 1) << c.name;
         EXPECT_EQ(HostState.isVerifying, 0) << c.name;

@@ -172,6 +172,24 @@ TEST(SaverWindow, FirstMouseMoveAfterCreationDoesNotWake)
     EXPECT_EQ(vtest::SignedExit(result), 0);
 }
 
+// When the cursor cannot be read at creation the reference stays at the
+// screen's corner: the move reported as the window appears wakes a cursor
+// resting 5 pixels from there, and not one resting 4 pixels away.
+TEST(SaverWindow, UnreadableCursorAtCreationMeasuresFromTheCorner)
+{
+    for (POINT rest : {POINT{3, 2}, POINT{3, 1}}) {
+        sim::Config config;
+        config.cursor = rest;
+        vtest::StartWorld("/s", false, config);
+        sim::FailCall("GetCursorPos", 1);
+        sim::At(Settled, [] { sim::KeyPress('Q'); });
+        sim::ProcessResult result = vtest::RunProgram();
+        EXPECT_EQ(vtest::SignedExit(result), 0);
+        EXPECT_EQ(vtest::Called("TranslateMessage", "WM_KEYDOWN"), rest.y == 1)
+            << "only the 4-pixel rest waits for the key";
+    }
+}
+
 // Each wake ends a run on the NT family with 0, through one WM_CLOSE.
 TEST(SaverWindow, WakeEvents)
 {
@@ -222,6 +240,10 @@ TEST(SaverWindow, MessagesThatDoNotWake)
     EXPECT_EQ(vtest::SignedExit(result), 0);
 }
 
+// The runs a row of the default procedure's table belongs to: either
+// family, one of them, or the 95 family while the verifier is being asked.
+enum class When { Showing, OnNt, On95, Verifying };
+
 struct DefaultCase {
     const char *name;
     UINT message;
@@ -229,9 +251,11 @@ struct DefaultCase {
     std::vector<std::string> calls;   // the program's calls while handling it
     bool checkResult;
     LRESULT result;
+    When when = When::Showing;
 };
 
-// HostDefaultProc while the saver shows, on the NT family.
+// HostDefaultProc while the saver shows, on either family without a
+// verifier, and while a verification is under way.
 TEST(SaverWindow, DefaultProcTable)
 {
     const DefaultCase cases[] = {
@@ -246,23 +270,40 @@ TEST(SaverWindow, DefaultProcTable)
         {"right", WM_RBUTTONDOWN, 0, {"PostMessageA", "DefWindowProcA"}, false, 0},
         {"middle", WM_MBUTTONDOWN, 0, {"PostMessageA", "DefWindowProcA"}, false, 0},
         {"resting mouse", WM_MOUSEMOVE, 0, {"GetCursorPos", "DefWindowProcA"}, false, 0},
-        {"verify request on NT", WM_VERIFY_PASSWORD, 0, {"DefWindowProcA"}, false, 0},
+        {"verify request on NT", WM_VERIFY_PASSWORD, 0, {"DefWindowProcA"}, false, 0, When::OnNt},
+        {"verify request on 95, no verifier", WM_VERIFY_PASSWORD, 0, {}, true, 1, When::On95},
         {"other", WM_NULL, 0, {"DefWindowProcA"}, false, 0},
+        {"paint while verifying", WM_PAINT, 0, {"DefWindowProcA"}, false, 0, When::Verifying},
+        {"key while verifying", WM_KEYDOWN, 'K', {"DefWindowProcA"}, false, 0, When::Verifying},
+        {"mouse while verifying", WM_MOUSEMOVE, 0, {"DefWindowProcA"}, false, 0, When::Verifying},
+        {"deactivate while verifying", WM_ACTIVATEAPP, 0, {"DefWindowProcA"}, false, 0,
+         When::Verifying},
+        {"set cursor while verifying", WM_SETCURSOR, 0, {"DefWindowProcA"}, false, 0,
+         When::Verifying},
     };
-    std::vector<std::vector<std::string>> seen;
-    std::vector<LRESULT> results;
-    RunSaverWith([&](HWND saver) {
-        for (const DefaultCase &c : cases) {
-            size_t mark = vtest::LogMark();
-            results.push_back(HostDefaultProc(saver, c.message, c.wParam, 0));
-            seen.push_back(vtest::CallsSince(mark));
-        }
-    });
-    ASSERT_EQ(seen.size(), sizeof cases / sizeof cases[0]);
-    for (size_t i = 0; i < seen.size(); ++i) {
-        EXPECT_TRUE(vtest::SameSequence(cases[i].calls, seen[i])) << cases[i].name;
-        if (cases[i].checkResult) {
-            EXPECT_EQ(results[i], cases[i].result) << cases[i].name;
+    for (bool win95 : {false, true}) {
+        std::vector<const DefaultCase *> rows;
+        std::vector<std::vector<std::string>> seen;
+        std::vector<LRESULT> results;
+        RunSaverWith([&](HWND saver) {
+            for (const DefaultCase &c : cases) {
+                if (win95 ? c.when == When::OnNt
+                          : c.when == When::On95 || c.when == When::Verifying)
+                    continue;
+                HostState.isVerifying = c.when == When::Verifying;
+                size_t mark = vtest::LogMark();
+                results.push_back(HostDefaultProc(saver, c.message, c.wParam, 0));
+                seen.push_back(vtest::CallsSince(mark));
+                HostState.isVerifying = 0;
+                rows.push_back(&c);
+            }
+        }, win95);
+        ASSERT_EQ(seen.size(), win95 ? 18u : 13u);
+        for (size_t i = 0; i < seen.size(); ++i) {
+            EXPECT_TRUE(vtest::SameSequence(rows[i]->calls, seen[i])) << rows[i]->name;
+            if (rows[i]->checkResult) {
+                EXPECT_EQ(results[i], rows[i]->result) << rows[i]->name;
+            }
         }
     }
 }
@@ -271,7 +312,8 @@ TEST(SaverWindow, DefaultProcTable)
 TEST(SaverWindow, WindowProcAnswers)
 {
     LRESULT setText = -1, screenSave = -1, nextWindow = -1, prevWindow = -1;
-    std::vector<std::string> screenSaveCalls, screenSaveLowBitCalls, keyMenuCalls, timerCalls;
+    std::vector<std::string> screenSaveCalls, screenSaveLowBitCalls, keyMenuCalls, switchCalls,
+        timerCalls;
     std::string title;
     RunSaverWith([&](HWND saver) {
         setText = HostWindowProc(saver, WM_SETTEXT, 0, (LPARAM) "Changed");
@@ -285,8 +327,10 @@ TEST(SaverWindow, WindowProcAnswers)
         mark = vtest::LogMark();
         HostWindowProc(saver, WM_SYSCOMMAND, SC_KEYMENU, 0);
         keyMenuCalls = vtest::CallsSince(mark);
+        mark = vtest::LogMark();
         nextWindow = HostWindowProc(saver, WM_SYSCOMMAND, SC_NEXTWINDOW, 0);
         prevWindow = HostWindowProc(saver, WM_SYSCOMMAND, SC_PREVWINDOW, 0);
+        switchCalls = vtest::CallsSince(mark);
         mark = vtest::LogMark();
         HostWindowProc(saver, WM_TIMER, 1, 0);
         timerCalls = vtest::CallsSince(mark);
@@ -299,6 +343,7 @@ TEST(SaverWindow, WindowProcAnswers)
     EXPECT_TRUE(vtest::SameSequence({"DefWindowProcA"}, keyMenuCalls));
     EXPECT_EQ(nextWindow, 0);
     EXPECT_EQ(prevWindow, 0);
+    EXPECT_TRUE(switchCalls.empty()) << "answered by the host, not by DefWindowProcA";
     ASSERT_GE(timerCalls.size(), 2u);
     EXPECT_EQ(timerCalls[0], "Sleep");
     EXPECT_EQ(timerCalls[1], "KillTimer");
@@ -321,6 +366,9 @@ TEST(SaverWindow, AfterCloseAllowed)
         HostWindowProc(saver, WM_LBUTTONDOWN, 0, 0);
         keyCalls = vtest::CallsSince(mark);
         mark = vtest::LogMark();
+        HostWindowProc(saver, WM_PAINT, 0, 0);
+        paintCalls = vtest::CallsSince(mark);
+        mark = vtest::LogMark();
         HostDefaultProc(saver, WM_ACTIVATEAPP, 0, 0);
         closeCalls = vtest::CallsSince(mark);
     });
@@ -328,6 +376,7 @@ TEST(SaverWindow, AfterCloseAllowed)
     EXPECT_TRUE(timerCalls.empty());
     EXPECT_TRUE(vtest::SameSequence({"DefWindowProcA", "DefWindowProcA", "DefWindowProcA"},
                                     keyCalls));
+    EXPECT_TRUE(vtest::SameSequence({"DefWindowProcA"}, paintCalls)) << "no cursor hiding, no show";
     EXPECT_TRUE(vtest::SameSequence({"DefWindowProcA"}, closeCalls));
 }
 

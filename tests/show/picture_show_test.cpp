@@ -232,6 +232,13 @@ TEST(PictureShow, PlacementWithoutRoom)
         EXPECT_EQ(wide.pictures[i].y, narrow.pictures[i].y) << i;
         EXPECT_EQ(wide.pictures[i].pattern, narrow.pictures[i].pattern) << i;
     }
+    // A room of exactly 32,767 pixels is the largest that still spreads: the
+    // divisor is 1, so the origin is the draw itself.
+    ShowRun widest = RunShow(sim::ResourceBitmap("map9").width + RANDOM_MAX, 600,
+                             "Seconds=1\r\nPaint=0\r\n", 500);
+    ASSERT_FALSE(widest.pictures.empty());
+    EXPECT_EQ(widest.pictures[0].name, "map9");
+    EXPECT_EQ(widest.pictures[0].x, 18467) << "the second draw of seed 1";
 }
 
 // The framebuffer holds exactly the picture at its origin, clipped, and
