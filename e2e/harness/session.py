@@ -162,9 +162,6 @@ class Launch:
 
     def wait(self, timeout=20):
         """Waits for the program to end; returns its ExitResult."""
-        return self._result(timeout)
-
-    def _result(self, timeout):
         text = self.session.wait_file(self.result_file, timeout, "the program to end").decode()
         if text.startswith("error="):
             raise HarnessError(f"launcher could not start the program: {text.strip()}")
@@ -176,15 +173,15 @@ class Launch:
         return self.session.stays_absent(self.result_file, seconds)
 
     def press_until_ended(self, key, timeout=120):
-        """Sends `key` and waits up to 3 s for the end, again and again (a
-        verifier may refuse, or a key may come inside its quiet interval).
-        Only a wait that ran out presses again: any result the launcher
-        wrote, also one that is no exit code, ends the loop at once."""
+        """Sends `key` and waits 3 s (on the host) for the end, again and
+        again (a verifier may refuse, or a key may come inside its quiet
+        interval). Only a wait that ran out presses again: any result the
+        launcher wrote, also one that is no exit code, ends the loop at once."""
         deadline = time.monotonic() + timeout * self.session.patience
         while time.monotonic() < deadline:
             self.session.xdotool("key", key)
             try:
-                return self._result(3)
+                return self.wait(3)
             except Timeout:
                 continue
         raise AssertionError(f"the program did not end within {timeout} s (times "
@@ -310,19 +307,19 @@ class Session:
         """The text of regedit's export of a key and its subkeys; raises
         when the key cannot be exported."""
         out = self.empty_dir("export") / "key.reg"
-        self._regedit("/e", self.winpath(out), key, made=out)
-        exported = self.read_file(out)
+        exported = self._regedit("/e", self.winpath(out), key, made=out)
         return exported.decode("utf-16" if exported[:2] == b"\xff\xfe" else "latin-1")
 
     def _regedit(self, *args, made=None):
-        """Runs regedit until it ends with 0 (and writes `made`); raises
-        after the second failure. Once in a CI run on a loaded machine,
+        """Runs regedit until it ends with 0 (and writes `made`, whose bytes
+        are returned); raises after the second failure. Once in a CI run on a loaded machine,
         regedit ended with 1 on a good file that it imported on every other
         run: a second try tells such a hiccup from a real refusal."""
         for attempt in (1, 2):
             rc = self.wine("regedit", *args)
-            if rc == 0 and (made is None or self.read_file(made)):
-                return
+            written = self.read_file(made) if rc == 0 and made is not None else None
+            if rc == 0 and (made is None or written):
+                return written
             print(f"[harness] regedit {args[0]} ended with {rc} (attempt {attempt})", flush=True)
         raise HarnessError(f"regedit {' '.join(map(str, args))} failed ({rc})")
 

@@ -196,7 +196,7 @@ class WineSession(Session):
     def file_within(self, path, timeout, what):
         path = Path(path)
         return poll_until(lambda: path.exists() and path.stat().st_size > 0 and path.read_bytes(),
-                        timeout, what)
+                          timeout, what)
 
     def absent_within(self, path, seconds):
         deadline = time.monotonic() + seconds

@@ -39,16 +39,15 @@ class PasswordCase(suite.WineCase):
         data = self.wine.read_file(folder / name)
         return [] if data is None else data.decode("latin-1").splitlines()
 
-    def win98(self, on, password=True):
-        """The Windows 95 family for the saver, with the screen-saver password
-        on (or off again, or without the password)."""
-        changes = [(r"HKCU\Software\Wine\AppDefaults\vellomire.scr", "Version",
-                    "win98" if on else None, "REG_SZ")]
-        if password:
-            changes.append((DESKTOP, "ScreenSaveUsePassword", "1" if on else None, "REG_DWORD"))
-        self.wine.registry(changes)
-        if on:
-            self.addCleanup(self.win98, False, password)
+    def win98(self):
+        """The Windows 95 family for the saver, until the case ends."""
+        self.wine.set_windows_version("win98")
+        self.addCleanup(self.wine.set_windows_version, None)
+
+    def password_on(self):
+        """The screen-saver password switch on, until the case ends."""
+        self.wine.reg_add(DESKTOP, "ScreenSaveUsePassword", 1, "REG_DWORD")
+        self.addCleanup(self.wine.reg_delete, DESKTOP, "ScreenSaveUsePassword")
 
     def start_full_screen(self, folder):
         run = self.wine.launch(b"vellomire.scr /s", folder / "vellomire.scr")
@@ -62,7 +61,8 @@ class Verifier(PasswordCase):
 
     def test_a_refusal_keeps_the_saver_and_the_next_answer_ends_it(self):
         d = self.stage(**{"PASSWORD.CPL": "verifier"})
-        self.win98(True)
+        self.win98()
+        self.password_on()
         run, window = self.start_full_screen(d)
         self.wine.xdotool("key", "space")
         self.wine.wait_for(lambda: any("call=1" in l for l in self.log(d, "verifier.log")), 15,
@@ -86,8 +86,7 @@ class Verifier(PasswordCase):
 
     def test_the_nt_family_ignores_the_password_switch(self):
         d = self.stage(**{"PASSWORD.CPL": "verifier"})
-        self.wine.reg_add(DESKTOP, "ScreenSaveUsePassword", 1, "REG_DWORD")
-        self.addCleanup(self.wine.reg_delete, DESKTOP, "ScreenSaveUsePassword")
+        self.password_on()
         run, _ = self.start_full_screen(d)
         self.assert_exit(run.press_until_ended("space"), 0)
         self.assertEqual(self.log(d, "verifier.log"), [], "PASSWORD.CPL was loaded")
@@ -97,7 +96,8 @@ class Verifier(PasswordCase):
         self.wine.registry([(AEDEBUG, "Debugger", r"C:\no-such-debugger.exe", "REG_SZ"),
                             (AEDEBUG, "Auto", "1", "REG_SZ")])
         d = self.stage(**{"PASSWORD.CPL": "verifier_fault"})
-        self.win98(True)
+        self.win98()
+        self.password_on()
         run, window = self.start_full_screen(d)
         self.wine.xdotool("key", "space")
         self.assert_exit(run.wait(30), ACCESS_VIOLATION)
@@ -121,7 +121,7 @@ class ChangePassword(PasswordCase):
         self.addCleanup(self.wine.signal, owner_dir, "quit")
         owner = int(self.wine.wait_file(owner_dir / "foreground.txt", 15, "the owner window")
                     .decode().split()[0].split("=")[-1])
-        self.win98(True, password=False)
+        self.win98()
         result = self.wine.run(f"vellomire.scr /a {owner}".encode(), d / "vellomire.scr",
                                extra_env=OWN_MPR)
         self.assert_exit(result, 0)
