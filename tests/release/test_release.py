@@ -8,7 +8,7 @@ sources at another path and compares them byte for byte.
 
 Run: test_release.py SOURCE-ROOT
 """
-import csv, hashlib, os, re, shutil, subprocess, sys, tempfile, time, zipfile
+import csv, hashlib, itertools, os, re, shutil, subprocess, sys, tempfile, time, zipfile
 
 ROOT = sys.argv[1]
 ENTRIES = ["Vellomire.scr", "Vellomire64.scr", "VELLOMIR.INF", "README.TXT", "CREDITS.TXT", "LICENSE.TXT"]
@@ -146,11 +146,12 @@ with tempfile.TemporaryDirectory() as first, tempfile.TemporaryDirectory() as se
     (path, digest) = make_release(first)
     (_, again) = make_release(second, TZ="Pacific/Auckland")
     assert again == digest, "two runs differ: %s and %s" % (digest, again)
-    for tree in ("VELLOMIRE_WIN32_DIR", "VELLOMIRE_WIN64_DIR"):     # a folder without a saver
-        run = subprocess.run([os.path.join(ROOT, "tools/make-release.sh"), "--no-build", second],
+    # A folder without a saver; with the build step, any folder but the tree it builds.
+    for tree, (build, said) in itertools.product(("VELLOMIRE_WIN32_DIR", "VELLOMIRE_WIN64_DIR"), (
+            (["--no-build"], second + "/vellomire.scr is missing"), ([], "refusing to pack"))):
+        run = subprocess.run([os.path.join(ROOT, "tools/make-release.sh")] + build + [second],
                              env=dict(os.environ, **{tree: second}), capture_output=True, text=True)
-        assert run.returncode and second + "/vellomire.scr is missing" in run.stderr, \
-            "the saver is not taken from %s: %r" % (tree, run)
+        assert run.returncode and said in run.stderr, "%s %s: %r" % (tree, build, run)
     commit = int(subprocess.check_output(["git", "-C", ROOT, "log", "-1", "--format=%ct"]))
     with zipfile.ZipFile(path) as archive:
         infos = archive.infolist()
