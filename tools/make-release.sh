@@ -9,7 +9,8 @@
 # $VELLOMIRE_WIN64_DIR/vellomire.scr (build/win32 and build/win64 when unset),
 # the build folders the end-to-end suites are given, so that the install suite
 # installs the very saver it tests. The build step builds only build/win32 and
-# build/win64; other folders are taken as they are.
+# build/win64, so without --no-build a folder set to any other is refused:
+# the zip holds what this run built. With --no-build they are taken as they are.
 #
 # The zip is reproducible: the same commit gives the same bytes. Entries are
 # stored in a fixed order, with the commit's date (or SOURCE_DATE_EPOCH) as
@@ -30,6 +31,13 @@ saver64=$(realpath -m "${VELLOMIRE_WIN64_DIR:-$root/build/win64}/vellomire.scr")
 cd "$root"
 
 if [ "$build" -eq 1 ]; then
+  if [ "$saver32" != "$(realpath -m build/win32/vellomire.scr)" ] ||
+     [ "$saver64" != "$(realpath -m build/win64/vellomire.scr)" ]; then
+    echo "make-release: refusing to pack $saver32 and $saver64 after building" \
+         "build/win32 and build/win64 only: unset VELLOMIRE_WIN32_DIR and" \
+         "VELLOMIRE_WIN64_DIR, or pack those savers as they are with --no-build" >&2
+    exit 1
+  fi
   tools/build.sh win32 win64
 fi
 for saver in "$saver32" "$saver64"; do

@@ -8,7 +8,7 @@ sources at another path and compares them byte for byte.
 
 Run: test_release.py SOURCE-ROOT
 """
-import csv, hashlib, os, re, shutil, subprocess, sys, tempfile, time, zipfile
+import csv, hashlib, itertools, os, re, shutil, subprocess, sys, tempfile, time, zipfile
 
 ROOT = sys.argv[1]
 ENTRIES = ["Vellomire.scr", "Vellomire64.scr", "VELLOMIR.INF", "README.TXT", "CREDITS.TXT", "LICENSE.TXT"]
@@ -17,7 +17,7 @@ TOOLCHAINS = {"build/win32/vellomire.scr": "mingw-i686.cmake", "build/win64/vell
 MAPPING = r"Software\Microsoft\Windows NT\CurrentVersion\IniFileMapping\control.ini"
 MAPPED = r"@USR:Control Panel\ScreenSaver.Vellomire"
 ENTRY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Vellomire"
-REMOVE = "RunDll32.exe setupapi.dll,InstallHinfSection DefaultUninstall 132 %17%\\"
+REMOVE = "RunDll32.exe setupapi.dll,InstallHinfSection DefaultUninstall 132 %17%\\VELLOMIR.INF"
 # FLG_ADDREG_32BITKEY; the view flags, with FLG_ADDREG_64BITKEY (DelReg's are alike)
 VIEW32, VIEWS = 0x4000, 0x5000
 # What each platform's decorated sections must install: the saver from the
@@ -30,6 +30,13 @@ PLATFORMS = {".NT": ("Vellomire.scr", "11", {0}),                    # x86 and N
 def read(path):
     with open(os.path.join(ROOT, path), "rb") as f:
         return f.read()
+
+
+# The Add/Remove Programs entry: each value's AddReg flags (0 a string, 0x10001 a DWORD) and data.
+ENTRY_VALUES = {"DisplayName": ("0x0", "Vellomire Screen Saver"),
+                "DisplayVersion": ("0x0", read("VERSION").decode().strip()),
+                "Publisher": ("0x0", "the Vellomire authors"), "UninstallString": ("0x0", REMOVE),
+                "NoModify": ("0x10001", "1"), "NoRepair": ("0x10001", "1")}
 
 
 def make_release(folder, **env_changes):
@@ -91,8 +98,10 @@ def check_installer(archive):
     sources = {line.split("=")[0] for line in sections["SourceDisksFiles"]}
     assert sources <= set(names), sources
     dirs = {k: v[0] for k, v in directives(sections["DestinationDirs"]).items()}
-    platforms = {s[len("DefaultInstall"):] for s in sections if s.startswith("DefaultInstall.")}
-    assert platforms == set(PLATFORMS), platforms
+    # Each install's decoration has its uninstall's, and no other (case is not told apart).
+    platforms = [{s[len(kind):] for s in sections if s.lower().startswith(kind.lower() + ".")}
+                 for kind in ("DefaultInstall", "DefaultUninstall")]
+    assert platforms == [set(PLATFORMS)] * 2, "(un)install decorations: %s" % platforms
     for platform, (saver, folder, views) in PLATFORMS.items():
         given = directives(sections["DefaultInstall" + platform])
         taken = directives(sections["DefaultUninstall" + platform])
@@ -110,9 +119,9 @@ def check_installer(archive):
         mapped = {a for a in added if a[:2] != ("HKLM", ENTRY)}
         assert mapped == mapping, "%s: AddReg maps %s, not %s" % (
             platform, sorted(mapped, key=str), sorted(mapping, key=str))
-        entry = {value: data for _, _, value, _, data in added - mapping}
-        assert entry["DisplayName"] == "Vellomire Screen Saver", entry
-        assert entry["UninstallString"] == REMOVE + name, entry["UninstallString"]
+        entry = {value: (flags, data) for _, _, value, flags, data in added - mapping}
+        assert entry == ENTRY_VALUES, "%s: the entry's (flags, data) differ: %s" % (
+            platform, sorted(set(entry.items()) ^ set(ENTRY_VALUES.items())))
         # Each deletion undoes an addition in the same root, key and view.
         undo = {(root, key, None if key == ENTRY else value, hex(int(flags, 16) & VIEWS))
                 for root, key, value, flags, _ in added}
@@ -146,11 +155,12 @@ with tempfile.TemporaryDirectory() as first, tempfile.TemporaryDirectory() as se
     (path, digest) = make_release(first)
     (_, again) = make_release(second, TZ="Pacific/Auckland")
     assert again == digest, "two runs differ: %s and %s" % (digest, again)
-    for tree in ("VELLOMIRE_WIN32_DIR", "VELLOMIRE_WIN64_DIR"):     # a folder without a saver
-        run = subprocess.run([os.path.join(ROOT, "tools/make-release.sh"), "--no-build", second],
+    # A folder without a saver; with the build step, any folder but the tree it builds.
+    for tree, (build, said) in itertools.product(("VELLOMIRE_WIN32_DIR", "VELLOMIRE_WIN64_DIR"), (
+            (["--no-build"], second + "/vellomire.scr is missing"), ([], "refusing to pack"))):
+        run = subprocess.run([os.path.join(ROOT, "tools/make-release.sh")] + build + [second],
                              env=dict(os.environ, **{tree: second}), capture_output=True, text=True)
-        assert run.returncode and second + "/vellomire.scr is missing" in run.stderr, \
-            "the saver is not taken from %s: %r" % (tree, run)
+        assert run.returncode and said in run.stderr, "%s %s: %r" % (tree, build, run)
     commit = int(subprocess.check_output(["git", "-C", ROOT, "log", "-1", "--format=%ct"]))
     with zipfile.ZipFile(path) as archive:
         infos = archive.infolist()
