@@ -28,7 +28,7 @@ def main():
               "move the mouse or press a key to end it", flush=True)
         session.start()
         try:
-            launch = session.launch(b"vellomire.scr /s", saver, timeout_ms=24 * 3600 * 1000)
+            launch, _ = session.start_saver(saver, timeout_ms=24 * 3600 * 1000)
             result = launch.wait(timeout=24 * 3600)
             print(f"run-saver: the saver ended with exit code {result}")
         finally:
@@ -39,8 +39,7 @@ def main():
     print(f"run-saver: no DISPLAY; running the saver on a private Xvfb for {seconds:g} s", flush=True)
     print(f"run-saver: screenshots go to {shots}", flush=True)
     with wine_env.WineSession("show") as session:
-        launch = session.launch(b"vellomire.scr /s", saver, timeout_ms=int(seconds * 1000) + 60000)
-        session.wait_for_window(cls="WindowsScreenSaverClass", title="Screen Saver", timeout=30)
+        launch, _ = session.start_saver(saver, timeout_ms=int(seconds * 1000) + 60000)
         start = time.monotonic()
         n = 0
         while time.monotonic() - start < seconds and not launch.finished():

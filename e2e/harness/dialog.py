@@ -8,7 +8,6 @@ import pictures
 import suite
 from session import HarnessError
 
-SECTION = b"[ScreenSaver.Vellomire]\r\n"
 DIALOG_SIZE_DLU = (191, 86)
 DIALOG_POS_DLU = (34, 32)
 DEFAULT_HOLD = 10   # seconds a finished picture stays when none are stored
@@ -16,10 +15,6 @@ DEFAULT_HOLD = 10   # seconds a finished picture stays when none are stored
 
 def muldiv(a, b, c):
     return (a * b + c // 2) // c if a * b >= 0 else -((-a * b + c // 2) // c)
-
-
-def settings(seconds, paint):
-    return SECTION + b"Seconds=%s\r\nPaint=%s\r\n" % (seconds, paint)
 
 
 class Dialog:
@@ -121,17 +116,6 @@ class ShowCase(DialogCase):
         self.assertEqual((dialog.seconds_field.text, dialog.paint_box.check), (seconds, paint))
         self.wine.xdotool("key", "Escape")
         self.assert_exit(run, 0)
-
-    def start_saver(self):
-        self.wine.xdotool("mousemove", 500, 400)
-        run = self.wine.launch(b"vellomire.scr /s", self.saver)
-        self.wine.wait_for_window(cls="WindowsScreenSaverClass", title="Screen Saver")
-        return run
-
-    def end_saver(self, run):
-        self.wine.xdotool("key", "space")
-        result = run.wait()
-        self.assertEqual(result.unsigned, 0, f"exit code {result}")
 
     def assert_holds_shorter_than_the_default(self, run):
         """Tells a stored hold of a second or so from the 10 s that the show

@@ -11,13 +11,14 @@ A backend supplies:
   exists(path)   make_dir(path)
   file_within(path, seconds, what) -> bytes of a non-empty file
   absent_within(path, seconds) -> True when the file did not appear meanwhile
-  start_program(program, args, directory, extra_env)  in the background
-  wine(*args, timeout) -> exit status of a Wine command run to its end
-  windows() -> [Window];  xdotool(*args) -> output;  screenshot() -> PIL image
+  start_program(program, args, directory, extra_env, files)  in the
+    background, with `files` ({path: bytes}) put first
+  run_wine(args, seconds) -> exit status of a Wine command run to its end
+  windows() -> [Window];  xdotool(*args) -> output
   winpath(path);  helper(name) -> path;  reset() ends every Windows program
   bits, name, windows_dir (the Windows folder: control.ini, system32, inf),
-  control_ini (path), patience (how many times slower than the host's
-  Wine it is)
+  control_ini (path), framebuffer (the file in which Xvfb keeps the screen,
+  its -fbdir), patience (how many times slower than the host's Wine it is)
 A backend may also replace windows_within(present, seconds, criteria).
 
 Everything waits for conditions with deadlines; nothing sleeps blindly. The
@@ -30,6 +31,7 @@ prove less there. The hold check of dialog.ShowCase measures the saver's
 own clock: its deadline grows, the 10 s it counts against do not.
 """
 
+import struct
 import time
 from dataclasses import dataclass
 from pathlib import Path, PurePath
@@ -39,6 +41,17 @@ from pathlib import Path, PurePath
 # out by that face's widths. Liberation Serif has the metrics of Times New
 # Roman, so with it the dialog is laid out as on Windows on every backend.
 DIALOG_FONT = Path("/usr/share/fonts/truetype/liberation/LiberationSerif-Regular.ttf")
+
+SAVER_CLASS = "WindowsScreenSaverClass"
+SAVER_TITLE = "Screen Saver"
+
+
+def settings(seconds=None, paint=None):
+    """The saver's section of control.ini with the values given (bytes), as
+    its dialog writes it."""
+    values = [(b"Seconds", seconds), (b"Paint", paint)]
+    return b"[ScreenSaver.Vellomire]\r\n" + b"".join(
+        b"%s=%s\r\n" % (name, value) for name, value in values if value is not None)
 
 
 class HarnessError(RuntimeError):
@@ -128,6 +141,21 @@ def select_windows(windows, cls=None, title=None, visible=True, pid=None, top_le
             and (parent is None or w.parent == parent)]
 
 
+def decode_xwd(data):
+    """An X window dump of a true-colour screen (Xvfb's -fbdir file) as an
+    RGB PIL image."""
+    import numpy as np
+    from PIL import Image
+    header = struct.unpack_from(">25I", data)
+    width, height, byte_order, bits, stride = header[4], header[5], header[7], header[11], header[12]
+    if header[1] != 7 or bits != 32:
+        raise HarnessError(f"not a 32-bit X window dump: {header[:13]}")
+    pixels = np.frombuffer(data, "<u4" if byte_order == 0 else ">u4", height * stride // 4,
+                           header[0] + 12 * header[19]).reshape(height, stride // 4)[:, :width]
+    channels = [(pixels & mask) >> ((mask & -mask).bit_length() - 1) for mask in header[14:17]]
+    return Image.fromarray(np.dstack(channels).astype(np.uint8), "RGB")
+
+
 @dataclass
 class ExitResult:
     unsigned: int
@@ -156,13 +184,15 @@ class Launch:
         self.session = session
         self.dir = directory
         self.result_file = directory / "result.txt"
+        self.ended = False      # its result has been read
 
     def finished(self):
-        return self.session.exists(self.result_file)
+        return self.ended or self.session.exists(self.result_file)
 
     def wait(self, timeout=20):
         """Waits for the program to end; returns its ExitResult."""
         text = self.session.wait_file(self.result_file, timeout, "the program to end").decode()
+        self.ended = True
         if text.startswith("error="):
             raise HarnessError(f"launcher could not start the program: {text.strip()}")
         return parse_exit(text)
@@ -195,6 +225,7 @@ class Session:
 
     def __init__(self):
         self.launches = []
+        self.versions = {}      # program -> the version this session last gave it
 
     # ----- files --------------------------------------------------------------
     def stage(self, label, files):
@@ -241,14 +272,20 @@ class Session:
             command_line = command_line.encode("latin-1")
         if timeout_ms is None:      # the launcher ends a program that runs longer
             timeout_ms = 120000 * self.patience
-        d = self.stage("launch", {"cmdline.bin": command_line})
+        d = self.new_dir("launch")
         name = program if isinstance(program, str) else self.winpath(program)
         args = [name, self.winpath(d / "cmdline.bin"),
                 self.winpath(d / "result.txt"), str(timeout_ms)]
-        self.start_program(self.helper("launcher"), args, d, extra_env)
+        self.start_program(self.helper("launcher"), args, d, extra_env,
+                           {d / "cmdline.bin": command_line})
         launch = Launch(self, d)
         self.launches.append(launch)
         return launch
+
+    def start_saver(self, program, command_line=b"vellomire.scr /s", timeout_ms=None):
+        """Launches a full-screen run and waits for its window: (Launch, Window)."""
+        launch = self.launch(command_line, program, timeout_ms)
+        return launch, self.wait_for_window(cls=SAVER_CLASS, title=SAVER_TITLE)
 
     def run(self, command_line, program, timeout=30, extra_env=None):
         """Runs a program with an exact command line to its end; its ExitResult."""
@@ -259,6 +296,7 @@ class Session:
         """Ends whatever a failed case left running, so the next starts clean."""
         if any(not launch.finished() for launch in self.launches):
             self.reset()
+            self.versions = {}
         self.launches = []
 
     # ----- registry ---------------------------------------------------------------
@@ -339,8 +377,17 @@ class Session:
 
     def set_windows_version(self, version, program="vellomire.scr"):
         """'win98' makes GetVersionExA report the Windows 95 family to
-        `program`; None gives it the prefix's NT-family default back."""
-        self.reg_add(rf"HKCU\Software\Wine\AppDefaults\{program}", "Version", version)
+        `program`; None gives it the prefix's NT-family default back. A new
+        prefix gives none, and one that this session set already is not set
+        again: each setting costs a program start."""
+        if self.versions.get(program) != version:
+            self.reg_add(rf"HKCU\Software\Wine\AppDefaults\{program}", "Version", version)
+            self.versions[program] = version
+
+    def wine(self, *args, timeout=60):
+        """Runs a Wine command (a program and its arguments) to its end; its
+        exit status."""
+        return self.run_wine([str(a) for a in args], timeout * self.patience)
 
     def post_message(self, hwnd, message, wparam=0, lparam=0):
         """Posts a message to a window from a helper process."""
@@ -359,6 +406,16 @@ class Session:
     def stays_absent(self, path, seconds):
         """A negative window: True when no file `path` appeared meanwhile."""
         return self.absent_within(path, seconds * self.patience)
+
+    def screenshot(self, path=None):
+        """The whole screen as an RGB PIL image, also saved as `path` if given."""
+        data = self.read_file(self.framebuffer) if self.framebuffer else None
+        if not data:
+            raise HarnessError(f"no screen in {self.framebuffer}")
+        image = decode_xwd(data)
+        if path is not None:
+            image.save(path)
+        return image
 
     # ----- windows ----------------------------------------------------------------
     def find_windows(self, **criteria):

@@ -17,6 +17,7 @@ import unittest
 from pathlib import Path
 
 import wine_env
+from session import SAVER_CLASS
 
 SKIP_CODE = 77
 
@@ -69,6 +70,15 @@ class WineCase(unittest.TestCase):
 
     def setUp(self):
         self.started = time.monotonic()
+
+    def assert_saver_ends(self, run, key=None):
+        """Presses `key` (if given), then the run must end with 0 and its
+        window be gone."""
+        if key:
+            self.wine.xdotool("key", key)
+        result = run.wait()
+        self.assertEqual(result.unsigned, 0, f"exit code {result}")
+        self.wine.wait_for_no_window(cls=SAVER_CLASS, visible=None)
 
     def tearDown(self):
         self.wine.end_leftovers()

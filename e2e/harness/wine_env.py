@@ -46,6 +46,7 @@ class WineSession(Session):
         self.windows_dir = self.prefix / "drive_c" / "windows"
         self.control_ini = self.windows_dir / "control.ini"
         self.own_display = display is None
+        self.framebuffer = self.root / "Xvfb_screen0" if self.own_display else None
         self.work = self.root / "work"
         self.work.mkdir()
         self.log = open(self.root / "wine.log", "wb")
@@ -120,7 +121,7 @@ class WineSession(Session):
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{SCREEN_W}x{SCREEN_H}x24",
-             "-noreset", "-nolisten", "tcp"],
+             "-fbdir", str(self.root), "-noreset", "-nolisten", "tcp"],
             pass_fds=(write_end,), stdout=self.log, stderr=self.log)
         os.close(write_end)
         number = b""
@@ -220,13 +221,13 @@ class WineSession(Session):
                                 env=env, stdin=subprocess.DEVNULL,
                                 stdout=self.log, stderr=self.log)
 
-    def start_program(self, program, args, directory, extra_env=None):
+    def start_program(self, program, args, directory, extra_env=None, files=None):
+        self.put(files or {})
         self.processes = [p for p in self.processes if p.poll() is None]
         self.processes.append(self.popen(program, args, extra_env))
 
-    def wine(self, *args, timeout=120):
-        return self._run([self.wine_loader] + [str(a) for a in args], timeout=timeout,
-                         what=f"wine {args[0]}")
+    def run_wine(self, args, seconds):
+        return self._run([self.wine_loader] + args, timeout=seconds, what=f"wine {args[0]}")
 
     def reset(self):
         env = self.env()
@@ -236,7 +237,7 @@ class WineSession(Session):
 
     def windows(self):
         out = self.new_dir("winlist") / "windows.txt"
-        rc = self.wine(self.helper("winlist"), self.winpath(out), timeout=60)
+        rc = self.wine(self.helper("winlist"), self.winpath(out))
         if rc != 0 or not out.exists():
             raise HarnessError(f"winlist failed ({rc})")
         return parse_winlist(out.read_text(encoding="latin-1"))
@@ -247,19 +248,6 @@ class WineSession(Session):
         if done.returncode != 0:
             raise HarnessError(f"xdotool {args} failed: {done.stderr.decode(errors='replace')}")
         return done.stdout.decode(errors="replace")
-
-    def screenshot(self, path=None):
-        """A screenshot of the whole display as an RGB PIL image."""
-        from PIL import Image
-        if path is None:
-            path = self.new_dir("shot") / "screen.png"
-        done = subprocess.run(["import", "-display", self.display, "-window", "root", str(path)],
-                              env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=60)
-        if done.returncode != 0:
-            raise HarnessError(f"import failed: {done.stderr.decode(errors='replace')}")
-        with Image.open(path) as image:
-            return image.convert("RGB")
 
 
 def probe_32bit():

@@ -7,7 +7,8 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
 import pictures  # noqa: E402
-from dialog import DialogCase, ShowCase, settings  # noqa: E402
+from dialog import DialogCase, ShowCase  # noqa: E402
+from session import settings  # noqa: E402
 
 
 class Contents(DialogCase):
@@ -131,13 +132,13 @@ class FollowingRun(ShowCase):
 
     def test_one_second_at_once_changes_the_picture_soon(self):
         self.configure("1", 0)
-        run = self.start_saver()
+        run, _ = self.wine.start_saver(self.saver)
         self.assert_holds_shorter_than_the_default(run)
-        self.end_saver(run)
+        self.assert_saver_ends(run, "space")
 
     def test_slow_painting_shows_a_partly_drawn_picture(self):
         self.configure("30", 1)
-        run = self.start_saver()
+        run, _ = self.wine.start_saver(self.saver)
         seen = []
 
         def partial_picture():
@@ -148,7 +149,7 @@ class FollowingRun(ShowCase):
                 raise AssertionError("the screen shows something that is no picture")
             return match is not None and not match.complete and match.painted < match.picture_nonblack
         self.wine.wait_for(partial_picture, 10, "a partly painted picture", interval=0.05)
-        self.end_saver(run)
+        self.assert_saver_ends(run, "space")
 
 
 if __name__ == "__main__":

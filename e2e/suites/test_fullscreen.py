@@ -7,10 +7,9 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
 import pictures  # noqa: E402
+from session import SAVER_CLASS, SAVER_TITLE, settings  # noqa: E402
 from wine_env import SCREEN_W, SCREEN_H  # noqa: E402
 
-SAVER_CLASS = "WindowsScreenSaverClass"
-SAVER_TITLE = "Screen Saver"
 FULL_SCREEN_STYLE = 0x96000000  # WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN
 WS_EX_TOPMOST = 0x8
 REST = (500, 400)               # where the pointer rests when a run starts
@@ -26,13 +25,8 @@ class FullScreenCase(suite.WineCase):
     def setUp(self):
         super().setUp()
         self.wine.set_windows_version(None)
-        self.wine.write_control_ini(b"[ScreenSaver.Vellomire]\r\nPaint=0\r\n")
+        self.wine.write_control_ini(settings(paint=b"0"))
         self.wine.xdotool("mousemove", *REST)
-
-    def start_saver(self, command_line=b"vellomire.scr /s"):
-        run = self.wine.launch(command_line, self.saver)
-        window = self.wine.wait_for_window(cls=SAVER_CLASS, title=SAVER_TITLE, visible=True)
-        return run, window
 
     def wait_for_picture(self, timeout=10):
         """Takes screenshots until one shows a whole picture; its Match."""
@@ -41,16 +35,11 @@ class FullScreenCase(suite.WineCase):
             return match if match and match.complete else None
         return self.wine.wait_for(whole_picture, timeout, "a whole picture on the screen", interval=0.1)
 
-    def assert_ends_with_zero(self, run):
-        result = run.wait()
-        self.assertEqual(result.unsigned, 0, f"exit code {result}")
-        self.wine.wait_for_no_window(cls=SAVER_CLASS, title=SAVER_TITLE, visible=None)
-
 
 class SaverWindow(FullScreenCase):
 
     def test_one_topmost_black_window_covers_the_screen_and_shows_one_picture(self):
-        run, window = self.start_saver()
+        run, window = self.wine.start_saver(self.saver)
         self.assertEqual(window.parent, 0)
         self.assertEqual(window.owner, 0)
         self.assertEqual(window.rect, (0, 0, SCREEN_W, SCREEN_H))
@@ -70,63 +59,59 @@ class SaverWindow(FullScreenCase):
         self.assertLessEqual(x + picture.shape[1], SCREEN_W)
         self.assertLessEqual(y + picture.shape[0], SCREEN_H)
         self.assertTrue(run.still_running_after(0))
-        self.wine.xdotool("key", "space")
-        self.assert_ends_with_zero(run)
+        self.assert_saver_ends(run, "space")
 
     def test_a_second_run_returns_zero_at_once_and_leaves_the_first(self):
-        first, window = self.start_saver()
+        first, window = self.wine.start_saver(self.saver)
         second = self.wine.launch(b"vellomire.scr /s", self.saver)
         result = second.wait()
         self.assertEqual(result.unsigned, 0, f"second run's exit code {result}")
         self.assertFalse(first.finished(), "the first run ended")
         self.assertEqual(self.wine.find_windows(cls=SAVER_CLASS, title=SAVER_TITLE, visible=None),
                          [window])
-        self.wine.xdotool("key", "space")
-        self.assert_ends_with_zero(first)
+        self.assert_saver_ends(first, "space")
 
 
 class WakeRules(FullScreenCase):
 
     def test_a_move_of_distance_four_does_not_wake_and_five_does(self):
-        run, _ = self.start_saver()
+        run, _ = self.wine.start_saver(self.saver)
         self.wait_for_picture()
         self.wine.xdotool("mousemove_relative", "--", 3, 1)
         self.assertEqual(self.wine.pointer(), (REST[0] + 3, REST[1] + 1))
         self.assertTrue(run.still_running_after(1.5), "a move of 3 right and 1 down ended the run")
         self.wine.xdotool("mousemove_relative", "--", 0, 1)   # now 3 right and 2 down
-        self.assert_ends_with_zero(run)
+        self.assert_saver_ends(run)
 
     def test_a_move_of_three_right_and_two_down_wakes(self):
-        run, _ = self.start_saver()
+        run, _ = self.wine.start_saver(self.saver)
         self.wine.xdotool("mousemove_relative", "--", 3, 2)
-        self.assert_ends_with_zero(run)
+        self.assert_saver_ends(run)
 
     def test_a_key_wakes(self):
-        run, _ = self.start_saver()
-        self.wine.xdotool("key", "shift")
-        self.assert_ends_with_zero(run)
+        run, _ = self.wine.start_saver(self.saver)
+        self.assert_saver_ends(run, "shift")
 
     def test_a_click_wakes(self):
         for button in (1, 3, 2):
             with self.subTest(button=button):
-                run, _ = self.start_saver()
+                run, _ = self.wine.start_saver(self.saver)
                 self.wine.xdotool("click", button)
-                self.assert_ends_with_zero(run)
+                self.assert_saver_ends(run)
 
     def test_losing_the_foreground_wakes(self):
-        run, _ = self.start_saver()
+        run, _ = self.wine.start_saver(self.saver)
         d = self.wine.spawn(self.wine.helper("foreground"), ["%DIR%"], label="fg")
         try:
-            self.assert_ends_with_zero(run)
+            self.assert_saver_ends(run)
         finally:
             self.wine.signal(d, "quit")
         self.wine.wait_for_no_window(cls="VellomireForeground")
 
     def test_a_key_wakes_on_the_95_family(self):
         self.wine.set_windows_version("win98")
-        run, _ = self.start_saver()
-        self.wine.xdotool("key", "space")
-        self.assert_ends_with_zero(run)
+        run, _ = self.wine.start_saver(self.saver)
+        self.assert_saver_ends(run, "space")
 
 
 if __name__ == "__main__":

@@ -133,9 +133,9 @@ class Installer(ShowCase):
         self.set_in_dialog("1", 0)
         self.assertEqual(self.wine.registry_values(USER_SETTINGS), {"Seconds": "1", "Paint": "0"})
         self.assert_dialog_shows("1", 0)
-        run = self.start_saver()
+        run, _ = self.wine.start_saver(self.saver)
         self.assert_holds_shorter_than_the_default(run)
-        self.end_saver(run)
+        self.assert_saver_ends(run, "space")
 
         self.remove(remove)
         self.assertEqual(self.installed(), NOTHING)

@@ -11,10 +11,10 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
 from dialog import DIALOG_POS_DLU, DialogCase, muldiv  # noqa: E402
+from session import SAVER_CLASS, settings  # noqa: E402
 from wine_env import SCREEN_H, SCREEN_W  # noqa: E402
 
 MINUS_ONE = 0xFFFFFFFF
-SAVER_CLASS = "WindowsScreenSaverClass"
 
 # Command lines that must end at once with -1 and make no window.
 REFUSED = [
@@ -69,21 +69,16 @@ class RefusedCommandLines(suite.WineCase):
 class SaverSpellings(suite.WineCase):
 
     def test_option_spellings_all_run_the_saver_until_input(self):
-        self.wine.write_control_ini(b"[ScreenSaver.Vellomire]\r\nPaint=0\r\n")
+        self.wine.write_control_ini(settings(paint=b"0"))
         for n, command_line in enumerate([
                 b"vellomire.scr /s", b"vellomire.scr /S", b"vellomire.scr -s", b"vellomire.scr s",
                 b"vellomire.scr / s", b"vellomire.scr //saver", b"vellomire.scr \t /s",
                 b"\"Z:\\no such dir\\vellomire.scr\" /s 123"]):
             with self.subTest(command_line=command_line):
-                run = self.wine.launch(command_line, self.saver)
-                window = self.wine.wait_for_window(cls=SAVER_CLASS, top_level=True)
-                self.assertEqual(window.title, "Screen Saver")
+                run, _ = self.wine.start_saver(self.saver, command_line)
                 if n == 0:
                     self.assertTrue(run.still_running_after(2), "the saver ended without input")
-                self.wine.xdotool("key", "a")
-                result = run.wait()
-                self.assertEqual(result.unsigned, 0, f"exit code {result}")
-                self.wine.wait_for_no_window(cls=SAVER_CLASS, visible=None)
+                self.assert_saver_ends(run, "a")
 
 
 class DialogOwners(DialogCase):

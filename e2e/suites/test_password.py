@@ -10,9 +10,8 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
 import wine_env  # noqa: E402
+from session import SAVER_CLASS, settings  # noqa: E402
 
-SAVER_CLASS = "WindowsScreenSaverClass"
-SETTINGS = b"[ScreenSaver.Vellomire]\r\nSeconds=60\r\nPaint=0\r\n"
 DESKTOP = r"HKCU\Control Panel\Desktop"
 ACCESS_VIOLATION = 0xC0000005
 AEDEBUG = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug"
@@ -28,7 +27,7 @@ class PasswordCase(suite.WineCase):
 
     def setUp(self):
         super().setUp()
-        self.wine.write_control_ini(SETTINGS)
+        self.wine.write_control_ini(settings(b"60", b"0"))
 
     def stage(self, **doubles):
         """A folder with the saver and doubles {name in the folder: double}."""
@@ -49,10 +48,6 @@ class PasswordCase(suite.WineCase):
         self.wine.reg_add(DESKTOP, "ScreenSaveUsePassword", 1, "REG_DWORD")
         self.addCleanup(self.wine.reg_delete, DESKTOP, "ScreenSaveUsePassword")
 
-    def start_full_screen(self, folder):
-        run = self.wine.launch(b"vellomire.scr /s", folder / "vellomire.scr")
-        return run, self.wine.wait_for_window(cls=SAVER_CLASS, top_level=True)
-
     def assert_exit(self, result, expected):
         self.assertEqual(result.unsigned, expected, f"exit code {result}")
 
@@ -63,7 +58,7 @@ class Verifier(PasswordCase):
         d = self.stage(**{"PASSWORD.CPL": "verifier"})
         self.win98()
         self.password_on()
-        run, window = self.start_full_screen(d)
+        run, window = self.wine.start_saver(d / "vellomire.scr")
         self.wine.xdotool("key", "space")
         self.wine.wait_for(lambda: any("call=1" in l for l in self.log(d, "verifier.log")), 15,
                            "the first question to the verifier", interval=0.2)
@@ -87,7 +82,7 @@ class Verifier(PasswordCase):
     def test_the_nt_family_ignores_the_password_switch(self):
         d = self.stage(**{"PASSWORD.CPL": "verifier"})
         self.password_on()
-        run, _ = self.start_full_screen(d)
+        run, _ = self.wine.start_saver(d / "vellomire.scr")
         self.assert_exit(run.press_until_ended("space"), 0)
         self.assertEqual(self.log(d, "verifier.log"), [], "PASSWORD.CPL was loaded")
 
@@ -98,7 +93,7 @@ class Verifier(PasswordCase):
         d = self.stage(**{"PASSWORD.CPL": "verifier_fault"})
         self.win98()
         self.password_on()
-        run, window = self.start_full_screen(d)
+        run, window = self.wine.start_saver(d / "vellomire.scr")
         self.wine.xdotool("key", "space")
         self.assert_exit(run.wait(30), ACCESS_VIOLATION)
         lines = self.log(d, "verifier.log")

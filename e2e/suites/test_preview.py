@@ -6,8 +6,8 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
+from session import SAVER_CLASS, SAVER_TITLE  # noqa: E402
 
-SAVER_CLASS = "WindowsScreenSaverClass"
 PREVIEW_STYLE = 0x52000000  # WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN
 
 
@@ -44,7 +44,7 @@ class Preview(PreviewHostCase):
                 self.assertEqual(child.client_origin, host.client_origin)
                 self.assertNotEqual(child.pid, host.pid)
                 # No full-screen window, and input does not close a preview.
-                self.assertEqual(self.wine.find_windows(cls=SAVER_CLASS, title="Screen Saver",
+                self.assertEqual(self.wine.find_windows(cls=SAVER_CLASS, title=SAVER_TITLE,
                                                         visible=None), [])
                 self.wine.xdotool("mousemove", host.client_origin[0] + 20, host.client_origin[1] + 20)
                 self.wine.xdotool("mousemove_relative", "--", 30, 30)
@@ -63,7 +63,7 @@ class Preview(PreviewHostCase):
         # The Display control panel may end its preview with TerminateProcess.
         before = self.wine.read_control_ini()
         d, parent = self.start_host(152, 112, "kill-first")
-        child = self.wine.wait_for_window(cls=SAVER_CLASS, title="Preview", timeout=90)
+        child = self.wine.wait_for_window(cls=SAVER_CLASS, title="Preview")
         self.assertEqual(child.parent, parent)
         report = self.finish_host(d)
         self.assertIn("killed=1 left=0 restarted=1\n", report)
