@@ -25,7 +25,7 @@ PACKAGES=(
   python3-numpy
   python3-pil
   procps
-  debootstrap
+  mmdebstrap
   qemu-system-x86
   qemu-utils
   qemu-user-static

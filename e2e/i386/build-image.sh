@@ -1,25 +1,28 @@
 #!/usr/bin/env bash
 # Builds, once per machine, the emulated i386 Debian machine that runs the
-# 32-bit saver under 32-bit Wine: a root disk (qcow2) with Wine, Xvfb, xdotool
-# and ImageMagick and a ready Wine prefix, the kernel, and a tiny initrd made
-# here. Everything comes from Debian's archive (the mirror of this machine's apt
+# 32-bit saver under 32-bit Wine: a root disk (qcow2) with Wine, Xvfb and
+# xdotool and a ready Wine prefix, the kernel, a tiny initrd made here, and
+# the saved state of the machine ready for a test session, which every test
+# run restores instead of booting. Everything comes from Debian's archive (the mirror of this machine's apt
 # sources). The result is cached under
 #   ${XDG_CACHE_HOME:-$HOME/.cache}/vellomire/i386-<hash of the recipe files>
 # and the script does nothing when that exists. Prints the directory last.
-# Needs root (debootstrap) and: debootstrap qemu-system-x86 qemu-utils
+# Needs root (mmdebstrap) and: mmdebstrap qemu-system-x86 qemu-utils
 # qemu-user-static cpio e2fsprogs xz-utils python3.
 # Nothing set on the host here (binfmt handler, mounts) outlives the script.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 recipe=("$here/build-image.sh" "$here/guest/initrd-init" "$here/guest/vellomire-init"
-        "$here/guest/vellomire-agent" "$here/guest/setup.sh")
+        "$here/guest/vellomire-agent" "$here/guest/setup.sh" "$here/guest/vellomire-session"
+        "$here/vm.py")
 hash=$(for f in "${recipe[@]}"; do
          printf '%s  %s\n' "$(sha256sum < "$f" | cut -d' ' -f1)" "$(basename "$f")"
        done | sha256sum | cut -c1-16)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/vellomire
 out=$cache/i386-$hash
-if [ -f "$out/disk.qcow2" ] && [ -f "$out/vmlinuz" ] && [ -f "$out/initrd.img" ]; then
+ready() { [ -f "$out/disk.qcow2" ] && [ -f "$out/vmlinuz" ] && [ -f "$out/initrd.img" ] && [ -f "$out/state" ]; }
+if ready; then
   echo "$out"
   exit 0
 fi
@@ -28,16 +31,16 @@ fi
 mkdir -p "$cache"
 exec 9> "$cache/i386.lock"
 flock 9
-if [ -f "$out/disk.qcow2" ] && [ -f "$out/vmlinuz" ] && [ -f "$out/initrd.img" ]; then
+if ready; then
   echo "$out"
   exit 0
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "build-image: must run as root (debootstrap)" >&2
+  echo "build-image: must run as root (mmdebstrap)" >&2
   exit 1
 fi
-for tool in debootstrap qemu-system-i386 qemu-img qemu-i386-static cpio mke2fs xz python3; do
+for tool in mmdebstrap qemu-system-i386 qemu-img qemu-i386-static cpio mke2fs xz python3; do
   command -v "$tool" >/dev/null || { echo "build-image: missing $tool (tools/install-deps.sh)" >&2; exit 1; }
 done
 
@@ -65,7 +68,7 @@ registered=0
 cleanup() {
   local rc=$?
   set +e
-  # Any mount left inside the tree (debootstrap mounts proc and sys there).
+  # Any mount left inside the tree (mmdebstrap mounts proc, sys and dev there).
   if [ -d "$root" ]; then
     awk -v r="$root" '$2 == r || index($2, r "/") == 1 { print $2 }' /proc/mounts |
       sort -r | while read -r m; do umount -l "$m"; done
@@ -87,30 +90,17 @@ trap 'exit 130' INT TERM HUP
 t0=$(date +%s)
 stamp() { echo "build-image: $(( $(date +%s) - t0 )) s: $*" >&2; }
 
-# 1. First stage on the host: download and unpack the base system.
-packages=linux-image-686,kmod,wine,wine32,xvfb,xdotool,imagemagick,procps,busybox-static,python3
-mkdir -p "$root" "$cache/debs"
-stamp "debootstrap first stage from $mirror"
-debootstrap --arch=i386 --variant=minbase --foreign --cache-dir="$cache/debs" \
-  --include="$packages" "$suite" "$root" "$mirror" > "$work/debootstrap1.log" 2>&1 ||
-  { tail -40 "$work/debootstrap1.log" >&2; exit 1; }
-
-# No stock initramfs (slow under emulation and not needed: the initrd is made
-# here), no documentation, and no fsync for every file.
-mkdir -p "$root/etc/dpkg/dpkg.cfg.d" "$root/usr/sbin"
-cat > "$root/etc/dpkg/dpkg.cfg.d/vellomire" <<'CFG'
-force-unsafe-io
-path-exclude=/usr/sbin/update-initramfs
-path-exclude=/usr/sbin/mkinitramfs
-path-exclude=/usr/share/doc/*
-path-exclude=/usr/share/man/*
-path-exclude=/usr/share/info/*
-CFG
-printf '#!/bin/sh\necho "update-initramfs: skipped (the test machine boots a host-made initrd)"\nexit 0\n' \
-  > "$root/usr/sbin/update-initramfs"
-chmod 755 "$root/usr/sbin/update-initramfs"
-
-# 2. Second stage runs i386 programs: a binfmt handler for qemu-i386 while it runs.
+# 1. The root file system. apt resolves and downloads on the host (the
+# packages kept in $cache/debs for the next build); the packages' own i386
+# programs, dpkg's and their scripts, run under qemu-user, through a binfmt
+# handler for qemu-i386 that lives as long as this step. No stock initramfs
+# (slow under emulation and not needed: the initrd is made here, and a stub
+# stands in for update-initramfs), no documentation, no fsync for every file.
+packages=linux-image-686,kmod,wine,wine32,xvfb,xdotool,procps,busybox-static,python3
+mkdir -p "$cache/debs" "$work/sbin"
+printf '#!/bin/sh\necho "update-initramfs: skipped (the test machine boots a host-made initrd)"\n' \
+  > "$work/sbin/update-initramfs"
+chmod 755 "$work/sbin/update-initramfs"
 if ! mountpoint -q "$binfmt_dir"; then
   mount -t binfmt_misc binfmt_misc "$binfmt_dir"
   mounted_binfmt=1
@@ -118,21 +108,28 @@ fi
 printf ':%s:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:/usr/bin/qemu-i386-static:F\n' \
   "$binfmt_name" > "$binfmt_dir/register"
 registered=1
-stamp "debootstrap second stage (emulated)"
-chroot "$root" /debootstrap/debootstrap --second-stage > "$work/debootstrap2.log" 2>&1 ||
-  { tail -60 "$work/debootstrap2.log" >&2; tail -60 "$root/debootstrap/debootstrap.log" >&2 || true; exit 1; }
+stamp "mmdebstrap from $mirror"
+mmdebstrap --mode=root --arch=i386 --variant=minbase --include="$packages" \
+  --dpkgopt=force-unsafe-io --dpkgopt='path-exclude=/usr/sbin/update-initramfs' \
+  --dpkgopt='path-exclude=/usr/sbin/mkinitramfs' --dpkgopt='path-exclude=/usr/share/doc/*' \
+  --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/info/*' \
+  --setup-hook='mkdir -p "$1/usr/sbin" "$1/var/cache/apt/archives"' \
+  --setup-hook="copy-in $work/sbin/update-initramfs /usr/sbin" \
+  --setup-hook="sync-in $cache/debs /var/cache/apt/archives" \
+  --customize-hook="sync-out /var/cache/apt/archives $cache/debs" \
+  "$suite" "$root" "$mirror" > "$work/mmdebstrap.log" 2>&1 || { tail -60 "$work/mmdebstrap.log" >&2; exit 1; }
 echo -1 > "$binfmt_dir/$binfmt_name"
 registered=0
 if [ "$mounted_binfmt" = 1 ]; then umount "$binfmt_dir"; mounted_binfmt=0; fi
 
-# 3. The guest's own files.
+# 2. The guest's own files.
 install -m 755 "$here/guest/vellomire-init" "$root/usr/local/sbin/vellomire-init"
 install -m 755 "$here/guest/vellomire-agent" "$root/usr/local/sbin/vellomire-agent"
+install -m 755 "$here/guest/vellomire-session" "$root/usr/local/sbin/vellomire-session"
 echo vellomire-i386 > "$root/etc/hostname"
 printf '/dev/vda / ext4 rw 0 1\n' > "$root/etc/fstab"
-rm -rf "$root/var/cache/apt/archives/"*.deb "$root/var/lib/apt/lists/"*
 
-# 4. Kernel and a tiny initrd: busybox, the virtio and ext4 modules, /init.
+# 3. Kernel and a tiny initrd: busybox, the virtio and ext4 modules, /init.
 kver=$(ls "$root/lib/modules" | head -1)
 [ -n "$kver" ] && [ -f "$root/boot/vmlinuz-$kver" ] || { echo "build-image: no kernel" >&2; exit 1; }
 stage=$work/stage
@@ -173,21 +170,22 @@ stamp "initrd modules: $(tr '\n' ' ' < "$stage/modules.order")"
 (cd "$stage" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initrd.img"
 cp "$root/boot/vmlinuz-$kver" "$work/vmlinuz"
 
-# 5. The disk, made without mounting anything.
+# 4. The disk, made without mounting anything.
 stamp "making the disk"
 mke2fs -q -t ext4 -L vellomire -d "$root" "$work/root.ext4" 4G
 qemu-img convert -O qcow2 "$work/root.ext4" "$work/disk.qcow2"
 rm -f "$work/root.ext4"
 rm -rf "$root"
 
-# 6. Boot it once to make the Wine prefix (saved on the disk).
-stamp "first boot: making the Wine prefix"
+# 5. Boot it once to make the Wine prefix (on the disk), bring it to where a
+# test session starts and save that state: the disk as it is then goes with it.
+stamp "first boot: making the Wine prefix and the session's state"
 python3 "$here/vm.py" --image "$work" --disk "$work/disk.qcow2" --setup "$here/guest/setup.sh" \
-  > "$work/setup.log" 2>&1 || { cat "$work/setup.log" >&2; exit 1; }
+  --state "$work/state" > "$work/setup.log" 2>&1 || { cat "$work/setup.log" >&2; exit 1; }
 grep -E '^vm:' "$work/setup.log" >&2 || true
 
 mkdir -p "$out.new"
-mv "$work/vmlinuz" "$work/initrd.img" "$work/disk.qcow2" "$out.new/"
+mv "$work/vmlinuz" "$work/initrd.img" "$work/disk.qcow2" "$work/state" "$out.new/"
 cp "$work/setup.log" "$out.new/setup.log"
 rm -rf "$out"
 mv "$out.new" "$out"

@@ -1,14 +1,18 @@
 """The emulated i386 machine of the 32-bit end-to-end tests, seen from the host.
 
-Vm boots the cached image (built by build-image.sh) under qemu-system-i386 with
-software emulation and talks to the job agent in it over a virtio-serial port:
-a job is a shell script plus files put into the machine, and its result is the
-script's exit status, output and the files asked back. The disk is opened with
-snapshot=on, so a test run never changes the image.
+Vm starts the cached image (built by build-image.sh) under qemu-system-i386
+with software emulation and talks to the job agent in it over a virtio-serial
+port: a job is a shell script plus files put into the machine, and its result
+is the script's exit status, output and the files asked back. A test run does
+not boot: it restores the state that the image build saved of a machine
+ready for a session (Xvfb and the wineserver running), which takes seconds.
+The disk is opened with snapshot=on, so a test run never changes the image.
 """
 
 import io
+import json
 import os
+import shlex
 import shutil
 import socket
 import subprocess
@@ -19,9 +23,11 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
+# What the image is made of, this file too: its machine (devices, processor,
+# kernel arguments) must be the one whose state the image saved.
 RECIPE = [HERE / "build-image.sh", HERE / "guest" / "initrd-init",
           HERE / "guest" / "vellomire-init", HERE / "guest" / "vellomire-agent",
-          HERE / "guest" / "setup.sh"]
+          HERE / "guest" / "setup.sh", HERE / "guest" / "vellomire-session", HERE / "vm.py"]
 
 
 class VmError(RuntimeError):
@@ -64,40 +70,46 @@ class JobResult:
 class Vm:
     """One running machine. Use as a context manager; see the module text."""
 
-    def __init__(self, image=None, snapshot=True, log_dir=None):
+    def __init__(self, image=None, snapshot=True):
         self.image = Path(image) if image else image_dir()
         self.snapshot = snapshot
         self.tmp = Path(tempfile.mkdtemp(prefix="vellomire-vm-"))
-        self.log_dir = Path(log_dir) if log_dir else self.tmp
-        self.log_dir.mkdir(parents=True, exist_ok=True)
         self.socket_path = self.tmp / "job.sock"
-        self.console = self.log_dir / "console.log"
+        self.qmp_path = self.tmp / "qmp.sock"
+        self.console = self.tmp / "console.log"
         self.qemu = None
         self.sock = None
         self.buf = b""
         self.counter = 0
         self.boot_seconds = None
 
-    def command(self, disk):
+    def command(self, disk, state=None):
+        # One processor: two emulated ones made the same Wine work take
+        # about 1.5 times as long and 1.7 times the host's processor time
+        # (their clocks drift apart, so the guest reads time from the slow
+        # HPET). Spectre mitigations cost time and protect nothing here.
         drive = f"file={disk},if=virtio,format=qcow2,cache=unsafe"
         if self.snapshot:
             drive += ",snapshot=on"
-        return ["qemu-system-i386", "-accel", "tcg,thread=multi", "-smp", "2", "-m", "1536",
+        return ["qemu-system-i386", "-accel", "tcg", "-smp", "1", "-m", "1536",
                 "-cpu", "max,-smap", "-display", "none", "-nic", "none", "-no-reboot",
                 "-nodefaults", "-vga", "none",
                 "-drive", drive,
                 "-kernel", str(self.image / "vmlinuz"), "-initrd", str(self.image / "initrd.img"),
-                "-append", "console=ttyS0 quiet panic=-1",
+                "-append", "console=ttyS0 quiet panic=-1 mitigations=off",
                 "-serial", f"file:{self.console}",
                 "-device", "virtio-serial-pci",
                 "-chardev", f"socket,id=job,path={self.socket_path},server=on,wait=off",
-                "-device", "virtserialport,chardev=job,name=org.vellomire.job"]
+                "-device", "virtserialport,chardev=job,name=org.vellomire.job",
+                "-qmp", f"unix:{self.qmp_path},server=on,wait=off"] + (
+                    ["-incoming", f"exec:cat {shlex.quote(str(state))}"] if state else [])
 
-    def start(self, disk=None, timeout=180):
-        """Boots the machine and waits for its agent; on any failure the
-        machine is stopped again before the error goes on."""
+    def start(self, disk=None, timeout=180, restore=False):
+        """Boots the machine, or restores its saved state, and waits for its
+        agent; on any failure the machine is stopped again before the error
+        goes on."""
         try:
-            return self._start(disk, timeout)
+            return self._start(disk, timeout, restore)
         except BaseException:
             if self.qemu is not None and self.qemu.poll() is None:
                 self.qemu.kill()
@@ -105,9 +117,10 @@ class Vm:
             self.stop(timeout=5)
             raise
 
-    def _start(self, disk, timeout):
+    def _start(self, disk, timeout, restore):
         disk = Path(disk) if disk else self.image / "disk.qcow2"
-        for name in ("vmlinuz", "initrd.img"):
+        state = self.image / "state" if restore else None
+        for name in ("vmlinuz", "initrd.img") + (("state",) if restore else ()):
             if not (self.image / name).exists():
                 raise VmError(f"no machine image at {self.image} (run e2e/i386/build-image.sh)")
         if not disk.exists():
@@ -115,8 +128,8 @@ class Vm:
         started = time.monotonic()
         tmp = os.environ.get("TMPDIR")
         env = dict(os.environ, TMPDIR=str(self.tmp)) if not tmp else dict(os.environ)
-        self.qemu_log = open(self.log_dir / "qemu.log", "wb")
-        self.qemu = subprocess.Popen(self.command(disk), stdin=subprocess.DEVNULL,
+        self.qemu_log = open(self.tmp / "qemu.log", "wb")
+        self.qemu = subprocess.Popen(self.command(disk, state), stdin=subprocess.DEVNULL,
                                      stdout=self.qemu_log, stderr=subprocess.STDOUT, env=env)
         deadline = started + timeout
         while True:
@@ -133,15 +146,60 @@ class Vm:
             if time.monotonic() > deadline:
                 raise VmError("qemu did not open its job socket")
             time.sleep(0.05)
-        line = self._readline(deadline)
-        if line != b"READY":
-            raise VmError(f"agent said {line!r} instead of READY")
+        if restore:
+            # The saved machine was stopped before it was saved, and its agent
+            # said READY long ago: run it, then ask it for a first job.
+            while self.qmp("query-status")[0]["status"] == "inmigrate":
+                if time.monotonic() > deadline:
+                    raise VmError("the saved state did not load")
+                time.sleep(0.05)
+            self.qmp("cont")
+            self.job("true", timeout=max(1, deadline - time.monotonic())).check("a first job")
+        else:
+            line = self._readline(deadline)
+            if line != b"READY":
+                raise VmError(f"agent said {line!r} instead of READY")
         self.boot_seconds = time.monotonic() - started
         return self
 
+    def qmp(self, *commands):
+        """Runs QEMU monitor commands (names, or {"execute": ..} objects);
+        their return values."""
+        answers = []
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+            s.settimeout(60)
+            s.connect(str(self.qmp_path))
+            stream = s.makefile("rwb")
+            stream.readline()                                   # the greeting
+            for command in ("qmp_capabilities",) + commands:
+                command = {"execute": command} if isinstance(command, str) else command
+                stream.write(json.dumps(command).encode() + b"\n")
+                stream.flush()
+                while True:                                     # events come between
+                    answer = json.loads(stream.readline() or b"null")
+                    if answer is None or "error" in answer:
+                        raise VmError(f"QEMU refused {command}: {answer}")
+                    if "return" in answer:
+                        answers.append(answer["return"])
+                        break
+        return answers[1:]
+
+    def save_state(self, path, timeout=600):
+        """Stops the machine, saves its whole state to `path` (the disk as it
+        is then belongs with it) and ends QEMU."""
+        self.qmp("stop", {"execute": "migrate",
+                          "arguments": {"uri": f"exec:cat > {shlex.quote(str(path))}"}})
+        deadline = time.monotonic() + timeout
+        while (status := self.qmp("query-migrate")[0].get("status")) != "completed":
+            if status == "failed" or time.monotonic() > deadline:
+                raise VmError(f"saving the machine's state: {status}")
+            time.sleep(0.2)
+        self.qmp("quit")
+        self.qemu.wait(60)
+
     def _tail(self):
         parts = []
-        for path in (self.log_dir / "qemu.log", self.console):
+        for path in (self.tmp / "qemu.log", self.console):
             if path.exists():
                 parts.append(f"--- {path.name}\n" + path.read_bytes()[-3000:].decode("utf-8", "replace"))
         return "\n".join(parts)
@@ -227,10 +285,14 @@ class Vm:
         return JobResult(rc, out, err, files)
 
     def stop(self, timeout=120):
-        """Asks the agent to end, which powers the machine off; kills qemu if
-        it does not end in time."""
+        """Ends the machine: one on a snapshot of its disk at once, another
+        by asking the agent to end, which powers it off; kills qemu if it does
+        not end in time. VELLOMIRE_KEEP_PREFIX keeps the console and qemu
+        logs."""
         try:
-            if self.sock is not None and self.qemu and self.qemu.poll() is None:
+            if self.snapshot and self.qemu is not None:
+                self.qemu.terminate()
+            elif self.sock is not None and self.qemu and self.qemu.poll() is None:
                 try:
                     self.sock.settimeout(30)
                     self.sock.sendall(b"QUIT\n")
@@ -251,7 +313,9 @@ class Vm:
                 self.sock = None
             if getattr(self, "qemu_log", None):
                 self.qemu_log.close()
-            if not os.environ.get("VELLOMIRE_KEEP_VM_LOGS"):
+            if os.environ.get("VELLOMIRE_KEEP_PREFIX"):
+                print(f"kept {self.tmp}", flush=True)
+            else:
                 shutil.rmtree(self.tmp, ignore_errors=True)
 
     def __enter__(self):
@@ -262,26 +326,33 @@ class Vm:
 
 
 def main():
-    """Command line used by build-image.sh: boot a disk writably and run the
-    setup script in it."""
+    """Command line used by build-image.sh: boot a disk writably, run the
+    setup script in it, bring it to the state a session starts from and save
+    that state."""
     import argparse
     parser = argparse.ArgumentParser()
     parser.add_argument("--image", required=True)
     parser.add_argument("--disk", required=True)
     parser.add_argument("--setup", required=True)
+    parser.add_argument("--state", required=True)
     parser.add_argument("--timeout", type=int, default=1800)
     args = parser.parse_args()
     vm = Vm(args.image, snapshot=False)
     try:
         vm.start(args.disk)
         print(f"vm: agent ready after {vm.boot_seconds:.1f} s", flush=True)
+        for what, script in (("setup", Path(args.setup).read_text()),
+                             ("session", "/usr/local/sbin/vellomire-session")):
+            started = time.monotonic()
+            result = vm.job(script, timeout=args.timeout)
+            print(result.stdout.decode("utf-8", "replace")[-4000:])
+            print(result.stderr.decode("utf-8", "replace")[-4000:])
+            print(f"vm: {what} took {time.monotonic() - started:.1f} s, exit {result.rc}", flush=True)
+            if result.rc != 0:
+                raise SystemExit(1)
         started = time.monotonic()
-        result = vm.job(Path(args.setup).read_text(), timeout=args.timeout)
-        print(result.stdout.decode("utf-8", "replace")[-4000:])
-        print(result.stderr.decode("utf-8", "replace")[-4000:])
-        print(f"vm: setup took {time.monotonic() - started:.1f} s, exit {result.rc}", flush=True)
-        if result.rc != 0:
-            raise SystemExit(1)
+        vm.save_state(args.state)
+        print(f"vm: state saved in {time.monotonic() - started:.1f} s", flush=True)
     finally:
         vm.stop()
 

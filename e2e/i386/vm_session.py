@@ -4,7 +4,7 @@ primitives of session.Session as jobs over the machine's job channel; waits
 for files and windows run inside the machine, so that a wait costs one job.
 """
 
-import io
+import os
 import shlex
 import sys
 import time
@@ -17,6 +17,10 @@ from session import HarnessError, Session, Timeout, parse_winlist, select_window
 
 GUEST_ROOT = PurePosixPath("/tmp/e2e")
 PREFIX = PurePosixPath("/opt/vellomire/pfx")
+# The loops that wait in the machine start no process: each would cost tens of
+# milliseconds of its one emulated processor, which the programs waited for
+# need. They nap on a FIFO that nobody writes and read bash's own clocks.
+NAP = f"exec 3<> {GUEST_ROOT}/nap\n"
 
 
 class VmSession(Session):
@@ -25,51 +29,44 @@ class VmSession(Session):
     patience = 6        # software emulation of the whole machine
     windows_dir = PREFIX / "drive_c" / "windows"
     control_ini = windows_dir / "control.ini"
+    framebuffer = GUEST_ROOT / "fb" / "Xvfb_screen0"     # Xvfb's -fbdir (vellomire-session)
+    # The helpers that stay running and take requests (_start_servers).
+    lister_request = GUEST_ROOT / "lister" / "request"
+    launcher_request = GUEST_ROOT / "launcher" / "request"
 
-    def __init__(self, helpers_dir, log_dir=None):
+    def __init__(self, helpers_dir):
         super().__init__()
         self.helpers_dir = Path(helpers_dir)
-        self.log_dir = log_dir
         self.vm = None
         self.counter = 0
         self.display = ":1"
-        self.timings = {}
 
     # ----- lifetime -------------------------------------------------------
     def start(self):
+        """Restores the machine as the image build left it, ready for a
+        session (Xvfb and the wineserver running), and puts the helpers in."""
         started = time.monotonic()
-        self.vm = Vm(log_dir=self.log_dir).start()
-        self.timings["boot"] = self.vm.boot_seconds
+        put = {str(GUEST_ROOT / "bin" / path.name): path for path in self.helpers_dir.glob("*.exe")}
+        if str(GUEST_ROOT / "bin" / "winlist.exe") not in put:
+            raise HarnessError(f"the 32-bit helper programs are not built in {self.helpers_dir}")
+        self.vm = Vm().start(restore=True)
         try:
-            self._start_display()
+            self.vm.job(f"mkfifo {GUEST_ROOT}/nap", put=put).check("putting the helpers in")
+            self._start_servers()
             self.give_dialog_font()
         except BaseException:
             self.close()
             raise
-        self.timings["ready"] = time.monotonic() - started
-        self.elapsed_start = self.timings["ready"]
+        self.elapsed_start = time.monotonic() - started
         return self
-
-    def _start_display(self):
-        # Every helper program that the 32-bit tree built.
-        put = {str(GUEST_ROOT / "bin" / path.name): path for path in self.helpers_dir.glob("*.exe")}
-        if str(GUEST_ROOT / "bin" / "winlist.exe") not in put:
-            raise HarnessError(f"the 32-bit helper programs are not built in {self.helpers_dir}")
-        self.vm.job(f"""
-set -e
-mkdir -p {GUEST_ROOT}/work
-setsid Xvfb :1 -screen 0 1024x768x24 -noreset -nolisten tcp > {GUEST_ROOT}/xvfb.log 2>&1 < /dev/null &
-for _ in $(seq 1 600); do [ -e /tmp/.X11-unix/X1 ] && break; sleep 0.1; done
-[ -e /tmp/.X11-unix/X1 ]
-setsid wineserver -p > {GUEST_ROOT}/wineserver.log 2>&1 < /dev/null
-wine {GUEST_ROOT}/bin/winlist.exe 'Z:\\tmp\\e2e\\warm.txt' > {GUEST_ROOT}/warm.log 2>&1 < /dev/null
-grep -qx end {GUEST_ROOT}/warm.txt
-""", put=put, timeout=600).check("starting Xvfb and the wineserver")
 
     def close(self):
         if self.vm is not None:
             try:
-                self.vm.job("wineserver -k; wineserver -w", timeout=60)
+                if os.environ.get("VELLOMIRE_KEEP_PREFIX"):     # the machine's own logs
+                    logs = self.vm.job(f"cd {GUEST_ROOT} && tar -cf /tmp/logs.tar "
+                                       f"$(find . -name '*.log')", fetch=["/tmp/logs.tar"])
+                    (self.vm.tmp / "guest-logs.tar").write_bytes(logs.files.get("/tmp/logs.tar", b""))
             except (VmError, OSError):
                 pass
             finally:
@@ -107,10 +104,10 @@ grep -qx end {GUEST_ROOT}/warm.txt
     def file_within(self, path, timeout, what):
         p = shlex.quote(str(path))
         result = self.vm.job(
-            f"end=$(( $(date +%s) + {int(timeout) + 1} ))\n"
-            f"while [ ! -s {p} ]; do\n"
-            f"  [ $(date +%s) -ge $end ] && exit 3\n  sleep 0.05\ndone\n", fetch=[str(path)],
-            timeout=timeout + 30)
+            f"{NAP}end=$((EPOCHSECONDS + {int(timeout) + 1}))\n"
+            f"until [ -s {p} ]; do\n"
+            f"  ((EPOCHSECONDS >= end)) && exit 3\n  read -t 0.05 -u 3\ndone\nexit 0\n",
+            fetch=[str(path)], timeout=timeout + 30)
         if result.rc == 3:
             raise Timeout(f"timed out after {timeout:.1f} s waiting for {what}")
         if result.rc != 0 or str(path) not in result.files:
@@ -120,9 +117,10 @@ grep -qx end {GUEST_ROOT}/warm.txt
     def absent_within(self, path, seconds):
         p = shlex.quote(str(path))
         result = self.vm.job(
-            f"end=$(( $(date +%s%N) / 1000000 + {int(seconds * 1000)} ))\n"
-            f"while [ $(( $(date +%s%N) / 1000000 )) -lt $end ]; do\n"
-            f"  [ -e {p} ] && exit 1\n  sleep 0.05\ndone\n"
+            f"{NAP}now() {{ t=${{EPOCHREALTIME/./}}; ms=$((t / 1000)); }}\n"
+            f"now; end=$((ms + {int(seconds * 1000)}))\n"
+            f"while now; ((ms < end)); do\n"
+            f"  [ -e {p} ] && exit 1\n  read -t 0.05 -u 3\ndone\n"
             f"[ ! -e {p} ]\n", timeout=seconds + 30)
         return result.rc == 0
 
@@ -132,20 +130,44 @@ grep -qx end {GUEST_ROOT}/warm.txt
     def helper(self, name):
         return GUEST_ROOT / "bin" / f"{name}.exe"
 
-    def start_program(self, program, args, directory, extra_env=None):
+    def start_program(self, program, args, directory, extra_env=None, files=None):
+        put = {str(path): data for path, data in (files or {}).items()}
+        extra_env = extra_env or {}
+        if program == self.helper("launcher"):
+            # The running launcher takes it: the job ends once it has.
+            request = self.launcher_request
+            put[f"{request}.new"] = "".join(f"{line}\n" for line in list(args) + [
+                f"{name}={value}" for name, value in extra_env.items()]).encode("latin-1")
+            self.vm.job(f"{NAP}mv {request}.new {request}\nend=$((EPOCHSECONDS + 60))\n"
+                        f"while [ -e {request} ]; do\n  ((EPOCHSECONDS >= end)) && exit 4\n"
+                        f"  read -t 0.02 -u 3\ndone\nexit 0\n", put=put,
+                        timeout=90).check("handing a program to the launcher")
+        else:
+            self._spawn(program, args, directory, extra_env, put)
+
+    def _spawn(self, program, args, directory, extra_env=None, put=None):
         env = "".join(f"export {k}={shlex.quote(v)}\n" for k, v in (extra_env or {}).items())
         words = " ".join(shlex.quote(str(a)) for a in [program] + list(args))
         self.vm.job(env + f"mkdir -p {directory}\ncd {directory}\n"
                     f"setsid wine {words} > {directory}/wine.log 2>&1 < /dev/null &\n",
-                    timeout=60).check("starting a program")
+                    put=put, timeout=60).check("starting a program")
 
-    def wine(self, *args, timeout=120):
-        words = " ".join(shlex.quote(str(a)) for a in args)
-        return self.vm.job(f"wine {words} > /dev/null 2>&1 < /dev/null", timeout=timeout).rc
+    def run_wine(self, args, seconds):
+        words = " ".join(shlex.quote(a) for a in args)
+        return self.vm.job(f"wine {words} > /dev/null 2>&1 < /dev/null", timeout=seconds).rc
 
     def reset(self):
         self.vm.job("wineserver -k; wineserver -w; setsid wineserver -p "
                     "> /dev/null 2>&1 < /dev/null", timeout=120)
+        self._start_servers()
+
+    def _start_servers(self):
+        """The window lister and the launcher kept running, for a Wine
+        program's start costs seconds here: the lists and launches are asked
+        of them (_poll_windows, start_program)."""
+        for name, request in (("winlist", self.lister_request),
+                              ("launcher", self.launcher_request)):
+            self._spawn(self.helper(name), ["--serve", self.winpath(request)], request.parent)
 
     def windows(self):
         return self._poll_windows("\t", True, 0)
@@ -157,37 +179,23 @@ grep -qx end {GUEST_ROOT}/warm.txt
             raise HarnessError(f"xdotool {args} failed: {result.stderr!r}")
         return result.text()
 
-    def screenshot(self):
-        from PIL import Image
-        self.counter += 1
-        shot = GUEST_ROOT / "work" / f"{self.counter:03d}-screen.png"
-        result = self.vm.job(f"import -display :1 -window root {shot}", fetch=[str(shot)],
-                             timeout=120)
-        if result.rc != 0 or str(shot) not in result.files:
-            raise HarnessError(f"import failed: {result.stderr!r}")
-        with Image.open(io.BytesIO(result.files[str(shot)])) as image:
-            return image.convert("RGB")
-
     # ----- waits for windows, inside the machine ----------------------------
     def _poll_windows(self, needle, present, seconds):
-        """Lists windows inside the machine until a line contains the text
-        `needle` (or none does, when `present` is false) or `seconds` pass;
-        returns the last list."""
+        """Asks the running lister for the windows once a line contains the
+        text `needle` (or none does, when `present` is false) or `seconds`
+        pass (the lister waits); its answer comes no later than 60 s after."""
         self.counter += 1
         out = GUEST_ROOT / "work" / f"{self.counter:03d}-windows.txt"
-        test = "grep -qF -- \"$needle\" {out}" if present else "! grep -qF -- \"$needle\" {out}"
-        script = (f"needle=$(printf '%s' {shlex.quote(needle)})\n"
-                  f"end=$(( $(date +%s) + {max(0, int(seconds))} ))\n"
-                  f"while :; do\n"
-                  f"  rm -f {out}\n"
-                  f"  wine {self.helper('winlist')} '{self.winpath(out)}' > /dev/null 2>&1 < /dev/null\n"
-                  f"  grep -qx end {out} && {test.format(out=out)} && exit 0\n"
-                  f"  [ $(date +%s) -ge $end ] && exit 0\n"
-                  f"  sleep 0.1\n"
-                  f"done\n")
+        request = self.lister_request
+        seconds = max(0, int(seconds))
+        script = (f"{NAP}printf '%s\\n' {shlex.quote(self.winpath(out))} {shlex.quote(needle)} "
+                  f"{int(present)} {seconds} > {request}.new && mv {request}.new {request}\n"
+                  f"end=$((EPOCHSECONDS + {seconds + 60}))\n"
+                  f"until [ -e {out} ]; do\n"
+                  f"  ((EPOCHSECONDS >= end)) && exit 4\n  read -t 0.05 -u 3\ndone\n")
         result = self.vm.job(script, fetch=[str(out)], timeout=seconds + 120)
         if str(out) not in result.files:
-            raise HarnessError(f"winlist failed ({result.rc})")
+            raise HarnessError(f"the window lister did not answer ({result.rc})")
         return parse_winlist(result.files[str(out)].decode("latin-1"))
 
     @staticmethod

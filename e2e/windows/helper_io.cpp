@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 bool ReadFileBytes(const char *path, std::string *bytes)
 {
@@ -43,4 +44,34 @@ int HelperArgs(char ***argv)
 {
     *argv = __argv;
     return __argc;
+}
+
+int ServeRequests(const char *request, void (*answer)(const std::string &text))
+{
+    const char *slash = strrchr(request, '\\');
+    std::string folder(request, slash ? slash - request : 0);
+    HANDLE change = FindFirstChangeNotificationA(folder.c_str(), FALSE,
+                                                 FILE_NOTIFY_CHANGE_FILE_NAME);
+    for (;;) {
+        std::string text;
+        if (FileExists(request) && ReadFileBytes(request, &text) && DeleteFileA(request))
+            answer(text);
+        if (change == INVALID_HANDLE_VALUE) {
+            Sleep(20);
+        } else {
+            WaitForSingleObject(change, 1000);   // a second at most, should a change go unseen
+            FindNextChangeNotification(change);
+        }
+    }
+}
+
+std::string TakeLines(const std::string &text, std::string *lines, int count)
+{
+    size_t at = 0;
+    for (int n = 0; n < count; ++n) {
+        size_t end = text.find('\n', at);
+        lines[n] = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return text.substr(at);
 }

@@ -18,4 +18,12 @@ bool FileExists(const char *path);
 // The process's arguments split the C runtime's way (quotes and blanks).
 int HelperArgs(char ***argv);
 
+// Runs for ever: whenever the file `request` appears, reads and deletes it and
+// hands its text to `answer`; sleeps on changes to its folder in between.
+int ServeRequests(const char *request, void (*answer)(const std::string &text));
+
+// The first `count` lines of `text` (without their line ends) into `lines`;
+// returns the text after them.
+std::string TakeLines(const std::string &text, std::string *lines, int count);
+
 #endif
