@@ -132,12 +132,10 @@ class VmSession(Session):
 
     def start_program(self, program, args, directory, extra_env=None, files=None):
         put = {str(path): data for path, data in (files or {}).items()}
-        extra_env = extra_env or {}
-        if program == self.helper("launcher"):
+        if program == self.helper("launcher") and not extra_env:
             # The running launcher takes it: the job ends once it has.
             request = self.launcher_request
-            put[f"{request}.new"] = "".join(f"{line}\n" for line in list(args) + [
-                f"{name}={value}" for name, value in extra_env.items()]).encode("latin-1")
+            put[f"{request}.new"] = "".join(f"{line}\n" for line in args).encode("latin-1")
             self.vm.job(f"{NAP}mv {request}.new {request}\nend=$((EPOCHSECONDS + 60))\n"
                         f"while [ -e {request} ]; do\n  ((EPOCHSECONDS >= end)) && exit 4\n"
                         f"  read -t 0.02 -u 3\ndone\nexit 0\n", put=put,

@@ -8,41 +8,19 @@
 // or "timeout" when it did not end within TIMEOUT-MS (it is then terminated),
 // or "error=<GetLastError>" when it could not be started.
 // With --serve it stays running, for where a program start costs seconds:
-// each REQUEST-FILE that appears holds the four arguments a line, then
-// NAME=VALUE lines that the program's environment gets besides the
-// launcher's; each program is started and waited for on a thread of its own.
+// each REQUEST-FILE that appears holds the four arguments a line, and each
+// program is started and waited for on a thread of its own. Programs get the
+// server's environment: Wine takes WINEDLLOVERRIDES from the environment its
+// process started with, not from a block given to CreateProcess, so a launch
+// that needs its own environment starts a launcher of its own.
 #include "helper_io.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-// The environment block of this process with `extra` (NAME=VALUE lines) put
-// in, replacing variables of the same names; empty when there is no extra.
-static std::string Environment(const std::string &extra)
-{
-    std::string block;
-    if (extra.empty())
-        return block;
-    char *own = GetEnvironmentStringsA();
-    for (const char *entry = own; own && *entry; entry += strlen(entry) + 1) {
-        const char *equals = strchr(entry + 1, '=');
-        std::string name(entry, equals ? equals - entry + 1 : strlen(entry));
-        if (extra.find("\n" + name) == std::string::npos && extra.compare(0, name.size(), name))
-            block.append(entry, strlen(entry) + 1);
-    }
-    FreeEnvironmentStringsA(own);
-    for (size_t at = 0; at < extra.size();) {
-        size_t end = std::min(extra.find('\n', at), extra.size());
-        block.append(extra, at, end - at).push_back('\0');
-        at = end + 1;
-    }
-    return block;       // c_str() ends the block with a second zero
-}
-
 static int Launch(const char *program, const char *commandLineFile, const std::string &resultPath,
-                  DWORD timeout, const std::string &environment)
+                  DWORD timeout)
 {
     std::string commandLine;
     if (!ReadFileBytes(commandLineFile, &commandLine)) {
@@ -58,8 +36,7 @@ static int Launch(const char *program, const char *commandLineFile, const std::s
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
-    if (!CreateProcessA(program, &buffer[0], NULL, NULL, FALSE, 0,
-                        environment.empty() ? NULL : (void *)environment.c_str(),
+    if (!CreateProcessA(program, &buffer[0], NULL, NULL, FALSE, 0, NULL,
                         folder.empty() ? NULL : folder.c_str(), &startup, &process)) {
         char text[64];
         snprintf(text, sizeof text, "error=%lu\n", (unsigned long)GetLastError());
@@ -93,10 +70,9 @@ static DWORD WINAPI LaunchAsked(void *asked)
 {
     std::string *request = (std::string *)asked;
     std::string field[4];
-    std::string extra = TakeLines(*request, field, 4);
-    extra.erase(extra.find_last_not_of('\n') + 1);
+    TakeLines(*request, field, 4);
     Launch(field[0] == "-" ? NULL : field[0].c_str(), field[1].c_str(), field[2],
-           (DWORD)strtoul(field[3].c_str(), NULL, 10), Environment(extra));
+           (DWORD)strtoul(field[3].c_str(), NULL, 10));
     delete request;
     return 0;
 }
@@ -122,5 +98,5 @@ int main()
         return 2;
     }
     return Launch(strcmp(argv[1], "-") == 0 ? NULL : argv[1], argv[2], argv[3],
-                  argc > 4 ? (DWORD)strtoul(argv[4], NULL, 10) : INFINITE, "");
+                  argc > 4 ? (DWORD)strtoul(argv[4], NULL, 10) : INFINITE);
 }
