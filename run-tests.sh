@@ -26,7 +26,9 @@ if [ "$build_status" -ne 0 ]; then
 fi
 
 cd build/native
-ctest -j2 --output-on-failure
+# Three at a time on two cores: the suites that drive Wine or the machine
+# spend part of their time waiting for the programs they run.
+ctest -j3 --output-on-failure
 test_status=$?
 [ "$build_status" -ne 0 ] && exit "$build_status"
 exit "$test_status"
