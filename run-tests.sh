@@ -8,14 +8,16 @@ tools/install-deps.sh || exit 1
 
 # The i386 machine's image (e2e/i386) takes longest to build where it is not
 # cached: it starts now, beside the three builds, and the test e2e_i386_image
-# waits for it (the script takes a lock) and reports how it went.
+# waits for it (the script takes a lock) and reports how it went. Its chain
+# (then the i386 suites) is the run's longest, so the builds and the tests
+# run at a lower priority beside it: it keeps a core of its own.
 mkdir -p build
 e2e/i386/build-image.sh > build/i386-image.log 2>&1 &
 image_build=$!
 trap 'wait "$image_build"' EXIT
 
 build_status=0
-tools/build.sh || build_status=$?
+nice -n 10 tools/build.sh || build_status=$?
 if [ ! -f build/native/CTestTestfile.cmake ]; then
   echo "run-tests: the native tree was not configured; no tests can run" >&2
   exit 1
@@ -28,7 +30,7 @@ fi
 cd build/native
 # Three at a time on two cores: the suites that drive Wine or the machine
 # spend part of their time waiting for the programs they run.
-ctest -j3 --output-on-failure
+nice -n 10 ctest -j3 --output-on-failure
 test_status=$?
 [ "$build_status" -ne 0 ] && exit "$build_status"
 exit "$test_status"

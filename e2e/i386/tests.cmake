@@ -22,13 +22,13 @@ set_tests_properties(e2e_i386_image PROPERTIES
 # start before the other tests (COST), for they are the longest.
 set(I386_LANES
   # suite      lane  seconds
-  modes        1     210
-  fullscreen   1     110
-  preview      1     65
-  dialog       2     145
-  install      2     125
-  password     2     85
-  harness      2     60)
+  modes        1     177
+  install      1     125
+  harness      1     39
+  dialog       2     112
+  password     2     89
+  fullscreen   2     80
+  preview      2     68)
 function(add_i386_suite name)
   list(FIND I386_LANES ${name} at)
   if(at EQUAL -1)

@@ -196,17 +196,13 @@ class VmSession(Session):
             raise HarnessError(f"the window lister did not answer ({result.rc})")
         return parse_winlist(result.files[str(out)].decode("latin-1"))
 
-    @staticmethod
-    def _needle(criteria):
-        for key in ("cls", "title"):
-            if criteria.get(key) is not None:
-                return "\t" + criteria[key] + "\t"
-        return "\t"
-
     def windows_within(self, present, seconds, criteria):
+        # The lister waits for a line that holds the class or the title asked for.
+        needle = next((f"\t{criteria[key]}\t" for key in ("cls", "title")
+                       if criteria.get(key) is not None), "\t")
         deadline = time.monotonic() + seconds
         while True:
-            found = select_windows(self._poll_windows(self._needle(criteria), present,
+            found = select_windows(self._poll_windows(needle, present,
                                                       deadline - time.monotonic()), **criteria)
             if bool(found) == present or time.monotonic() >= deadline:
                 return found
