@@ -29,7 +29,9 @@ fi
 
 cd build/native
 # Three at a time on two cores: the suites that drive Wine or the machine
-# spend part of their time waiting for the programs they run.
+# spend part of their time waiting for the programs they run. The longest
+# tests start first (their COST): the i386 lanes, then the host's Wine suites
+# (a chain, one at a time), the sanitizers, the fuzzers and the release.
 nice -n 10 ctest -j3 --output-on-failure
 test_status=$?
 [ "$build_status" -ne 0 ] && exit "$build_status"

@@ -4,6 +4,6 @@
 find_program(CLANGXX NAMES clang++ clang++-14)
 if(CLANGXX)
   add_test(NAME fuzz.targets COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/run-fuzzers.sh 15)
-  set_tests_properties(fuzz.targets PROPERTIES TIMEOUT 1800 LABELS fuzz
+  set_tests_properties(fuzz.targets PROPERTIES TIMEOUT 1800 COST 800 LABELS fuzz
     ENVIRONMENT "CLANGXX=${CLANGXX}")
 endif()

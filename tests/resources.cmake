@@ -26,4 +26,4 @@ add_test(NAME resources.saver_files
 add_test(NAME resources.picture_converter
   COMMAND ${VELLOMIRE_SYSTEM_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/resources/test_picture_converter.py
     $<TARGET_FILE:vellomire-picture>)
-set_tests_properties(resources.saver_files resources.picture_converter PROPERTIES LABELS resources)
+set_tests_properties(resources.saver_files resources.picture_converter PROPERTIES LABELS resources COST 700)

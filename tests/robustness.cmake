@@ -47,4 +47,4 @@ endif()
 # in a tree of their own (build/asan); the script configures, builds and runs it.
 add_test(NAME robustness.sanitizers
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/sanitize.sh)
-set_tests_properties(robustness.sanitizers PROPERTIES TIMEOUT 3000 LABELS "robustness;sanitizers")
+set_tests_properties(robustness.sanitizers PROPERTIES TIMEOUT 3000 COST 900 LABELS "robustness;sanitizers")
