@@ -47,8 +47,7 @@ SAVER_TITLE = "Screen Saver"
 
 
 def settings(seconds=None, paint=None):
-    """The saver's section of control.ini with the values given (bytes), as
-    its dialog writes it."""
+    """The saver's section of control.ini, as its dialog writes it, with the values given."""
     values = [(b"Seconds", seconds), (b"Paint", paint)]
     return b"[ScreenSaver.Vellomire]\r\n" + b"".join(
         b"%s=%s\r\n" % (name, value) for name, value in values if value is not None)

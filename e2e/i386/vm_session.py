@@ -49,7 +49,10 @@ class VmSession(Session):
         put = {str(GUEST_ROOT / "bin" / path.name): path for path in self.helpers_dir.glob("*.exe")}
         if str(GUEST_ROOT / "bin" / "winlist.exe") not in put:
             raise HarnessError(f"the 32-bit helper programs are not built in {self.helpers_dir}")
-        self.vm = Vm().start(restore=True)
+        try:
+            self.vm = Vm().start(restore=True)
+        except ConnectionRefusedError:     # qemu's monitor bound but not yet listening
+            self.vm = Vm().start(restore=True)
         try:
             self.vm.job(f"mkfifo {GUEST_ROOT}/nap", put=put).check("putting the helpers in")
             self._start_servers()

@@ -65,7 +65,7 @@ int ServeRequests(const char *request, void (*answer)(const std::string &text))
     }
 }
 
-std::string TakeLines(const std::string &text, std::string *lines, int count)
+void TakeLines(const std::string &text, std::string *lines, int count)
 {
     size_t at = 0;
     for (int n = 0; n < count; ++n) {
@@ -73,5 +73,4 @@ std::string TakeLines(const std::string &text, std::string *lines, int count)
         lines[n] = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
         at = end == std::string::npos ? text.size() : end + 1;
     }
-    return text.substr(at);
 }

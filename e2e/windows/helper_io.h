@@ -22,8 +22,8 @@ int HelperArgs(char ***argv);
 // hands its text to `answer`; sleeps on changes to its folder in between.
 int ServeRequests(const char *request, void (*answer)(const std::string &text));
 
-// The first `count` lines of `text` (without their line ends) into `lines`;
-// returns the text after them.
-std::string TakeLines(const std::string &text, std::string *lines, int count);
+// The first `count` lines of `text` (without their line ends) into `lines`,
+// empty ones where it has fewer.
+void TakeLines(const std::string &text, std::string *lines, int count);
 
 #endif
