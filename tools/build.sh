@@ -23,7 +23,13 @@ build_tree() {
   local name=$1; shift
   local dir="$root/build/$name"
   echo "== build/$name"
-  if [ ! -f "$dir/CMakeCache.txt" ]; then
+  # Configured once, and again when a setting given here changed.
+  local setting configured=1
+  [ -f "$dir/CMakeCache.txt" ] || configured=0
+  for setting in "$@"; do
+    grep -qxF -- "${setting#-D}" "$dir/CMakeCache.txt" 2>/dev/null || configured=0
+  done
+  if [ "$configured" = 0 ]; then
     if ! cmake -S "$root" -B "$dir" "${generator[@]}" "$@"; then
       echo "build: configuring build/$name failed" >&2
       rm -f "$dir/CMakeCache.txt"
@@ -41,9 +47,10 @@ trees=("$@")
 [ ${#trees[@]} -eq 0 ] && trees=(win32 win64 native)
 for tree in "${trees[@]}"; do
   case $tree in
-    win32) build_tree win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" ;;
-    win64) build_tree win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" ;;
-    native) build_tree native ;;
+    win32) build_tree win32 -DCMAKE_TOOLCHAIN_FILE:FILEPATH="$root/cmake/mingw-i686.cmake" ;;
+    win64) build_tree win64 -DCMAKE_TOOLCHAIN_FILE:FILEPATH="$root/cmake/mingw-x86_64.cmake" ;;
+    # Which suites run the 32-bit saver, and where (tools/win32-way.sh).
+    native) build_tree native -DVELLOMIRE_WIN32_WAY:STRING="$(tools/win32-way.sh)" ;;
     *) echo "build: no tree named $tree (win32, win64, native)" >&2; status=1 ;;
   esac
 done

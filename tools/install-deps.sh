@@ -25,18 +25,25 @@ PACKAGES=(
   python3-numpy
   python3-pil
   procps
-  mmdebstrap
-  qemu-system-x86
-  qemu-utils
-  qemu-user-static
-  cpio
-  e2fsprogs
-  xz-utils
   clang
   libclang-rt-14-dev
   valgrind
   zip
 )
+
+# The shipped 32-bit saver runs under Debian's 32-bit Wine: on the host where
+# the kernel runs 32-bit programs (also when the machine is chosen anyway,
+# for the 64-bit prefix runs 32-bit programs too), else in the emulated i386
+# machine, whose image these build (e2e/i386/build-image.sh).
+way=$(dirname "$0")/win32-way.sh
+FOREIGN=()
+if [ "$(VELLOMIRE_I386_MACHINE= "$way")" = host ]; then
+  FOREIGN=(wine32:i386)
+fi
+if [ "$("$way")" = machine ]; then
+  PACKAGES+=(mmdebstrap qemu-system-x86 qemu-utils qemu-user-static cpio e2fsprogs xz-utils)
+fi
+PACKAGES+=("${FOREIGN[@]}")
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -56,5 +63,8 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+if [ ${#FOREIGN[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 apt-get update
 apt-get install -y "${missing[@]}" </dev/null

@@ -3,8 +3,15 @@ suite, with its own X display (Xvfb), its own Wine prefix and a wineserver
 kept alive for the whole suite. The operations the tests use are those of
 session.Session; this module supplies its primitives on the host's files and
 processes.
+
+The 64-bit saver runs in a 64-bit prefix (where 32-bit programs run too when
+Debian's wine32:i386 is installed), the 32-bit one in a 32-bit prefix, as on
+32-bit Windows. Making a prefix (wineboot) takes seconds of both cores, so
+each kind is made once (template_prefix) and every suite gets a copy of it.
 """
 
+import fcntl
+import hashlib
 import os
 import shutil
 import signal
@@ -17,11 +24,16 @@ from session import HarnessError, Session, parse_winlist, poll_until, windows_na
 
 WINE64 = "/usr/lib/wine/wine64"
 WINE32 = "/usr/lib/wine/wine"      # the 32-bit loader (Debian's wine32:i386)
-WINE_ANY = "/usr/bin/wine"          # picks the loader that fits the program
+LOADER = {64: WINE64, 32: WINE32}
 WINESERVER = "/usr/bin/wineserver"
 SCREEN_W, SCREEN_H = 1024, 768
 
 REPO = Path(__file__).resolve().parents[2]
+TEMPLATES = REPO / "build" / "wine-prefixes"
+# Files of a prefix that Wine only reads: a copy of the prefix links them
+# instead of copying over a gigabyte. The registry, the .ini files and the
+# rest, which Wine and the tests write in place, are copied.
+READ_ONLY = (".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm", ".tlb", ".ax", ".nls", ".ds")
 
 
 def build_dir(bits):
@@ -31,17 +43,51 @@ def build_dir(bits):
     return Path(os.environ.get(name, str(default)))
 
 
+def template_prefix(bits):
+    """A prefix of the width given, made once by a session of its own and
+    kept in build/ under a name that holds what it depends on: the Wine
+    build, the date of Wine's own set-up file (a newer one makes Wine update
+    a prefix, rewriting its libraries) and this file. Suites that ask at the
+    same time wait for the first to make it."""
+    version = subprocess.run([LOADER[bits], "--version"], capture_output=True).stdout
+    key = hashlib.sha256(version + Path(__file__).read_bytes() + b"%d" % (
+        Path("/usr/share/wine/wine.inf").stat().st_mtime_ns)).hexdigest()[:12]
+    path = TEMPLATES / f"win{bits}-{key}"
+    TEMPLATES.mkdir(parents=True, exist_ok=True)
+    with open(TEMPLATES / f"win{bits}.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not (path / "system.reg").exists():
+            for old in TEMPLATES.glob(f"win{bits}-*"):
+                shutil.rmtree(old, ignore_errors=True)
+            made = Path(tempfile.mkdtemp(prefix=f"win{bits}-new-", dir=TEMPLATES))
+            with WineSession(f"template{bits}", bits, prefix=made):
+                pass
+            made.rename(path)
+    return path
+
+
+def copy_prefix(template, prefix):
+    def link_or_copy(source, target):
+        if source.endswith(READ_ONLY):
+            os.link(source, target)
+        else:
+            shutil.copy2(source, target)
+    shutil.copytree(template, prefix, symlinks=True, copy_function=link_or_copy)
+
+
 class WineSession(Session):
     """One Xvfb display, one Wine prefix, one wineserver; see the module text."""
 
     def __init__(self, name="suite", bits=64, display=None, prefix=None):
         """display: use this X display instead of a private Xvfb; prefix: use
-        (and keep) this Wine prefix instead of a fresh private one."""
+        (and keep) this Wine prefix, made there if need be, instead of a
+        private copy of the template."""
         super().__init__()
         self.name = name
         self.bits = bits
-        self.wine_loader = WINE64 if bits == 64 else WINE_ANY
+        self.wine_loader = LOADER[bits]
         self.root = Path(tempfile.mkdtemp(prefix=f"vellomire-{name}-"))
+        self.copied = prefix is None
         self.prefix = Path(prefix) if prefix else self.root / "pfx"
         self.windows_dir = self.prefix / "drive_c" / "windows"
         self.control_ini = self.windows_dir / "control.ini"
@@ -68,17 +114,24 @@ class WineSession(Session):
 
     def _start(self):
         started = time.monotonic()
+        if not os.access(self.wine_loader, os.X_OK):
+            raise HarnessError(f"no Wine loader {self.wine_loader} for {self.bits}-bit programs "
+                               "(tools/install-deps.sh installs it where the kernel runs them)")
         if self.own_display:
             self._start_xvfb()
         env = self.env()
-        self._run([self.wine_loader, "wineboot", "-i"], timeout=180, what="wineboot")
-        poll_until(lambda: (self.prefix / "system.reg").exists(), 60, "the prefix's registry")
+        if self.copied:
+            copy_prefix(template_prefix(self.bits), self.prefix)
+        else:
+            self._run([self.wine_loader, "wineboot", "-i"], timeout=180, what="wineboot")
+            poll_until(lambda: (self.prefix / "system.reg").exists(), 60, "the prefix's registry")
         # Keep the server alive between programs: later starts are fast.
         subprocess.Popen([WINESERVER, "-p"], env=env, stdout=self.log, stderr=self.log).wait(30)
-        if self.own_display:
-            # Xvfb has no window manager: Wine must not wait for one.
-            self.reg_add(r"HKCU\Software\Wine\X11 Driver", "Managed", "N")
-        self.give_dialog_font()
+        if not self.copied:
+            if self.own_display:
+                # Xvfb has no window manager: Wine must not wait for one.
+                self.reg_add(r"HKCU\Software\Wine\X11 Driver", "Managed", "N")
+            self.give_dialog_font()
         self.elapsed_start = time.monotonic() - started
         return self
 
@@ -143,13 +196,12 @@ class WineSession(Session):
             "WINEDEBUG": "-all",
             # No Mono or Gecko installers, and no menu entries written to $HOME.
             "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
-            "WINEARCH": "win64",
+            "WINEARCH": f"win{self.bits}",
+            "WINELOADER": self.wine_loader,
         })
         if self.display:
             env["DISPLAY"] = self.display
         env.setdefault("HOME", str(self.root))
-        if self.bits == 64:
-            env["WINELOADER"] = WINE64
         return env
 
     # ----- primitives of a Session ----------------------------------------------
@@ -249,21 +301,3 @@ class WineSession(Session):
             raise HarnessError(f"xdotool {args} failed: {done.stderr.decode(errors='replace')}")
         return done.stdout.decode(errors="replace")
 
-
-def probe_32bit():
-    """Whether 32-bit Windows programs can run here: (True, "", session) or
-    (False, reason, None). Starts a session with the 32-bit helpers and runs
-    the window lister; the caller gets that ready session when it worked."""
-    if not os.access(WINE32, os.X_OK):
-        return False, f"the 32-bit Wine loader {WINE32} is not installed (Debian's wine32:i386)", None
-    lister = build_dir(32) / "e2e" / "windows" / "winlist.exe"
-    if not lister.exists():
-        return False, f"the 32-bit helpers are not built ({lister} is missing)", None
-    session = WineSession("probe32", bits=32)
-    try:
-        session.start()
-        session.windows()
-    except (HarnessError, AssertionError, OSError) as error:
-        session.close()
-        return False, f"32-bit Wine cannot run a trivial 32-bit program here: {error}", None
-    return True, "", session
