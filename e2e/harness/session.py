@@ -44,6 +44,7 @@ DIALOG_FONT = Path("/usr/share/fonts/truetype/liberation/LiberationSerif-Regular
 
 SAVER_CLASS = "WindowsScreenSaverClass"
 SAVER_TITLE = "Screen Saver"
+POINTER_REST = (500, 400)   # where the pointer rests when a saver starts
 
 
 def settings(seconds=None, paint=None):
@@ -226,6 +227,12 @@ class Session:
         self.launches = []
         self.versions = {}      # program -> the version this session last gave it
 
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.close()
+
     # ----- files --------------------------------------------------------------
     def stage(self, label, files):
         """Puts files (name -> host Path or bytes) together in a new directory."""
@@ -282,9 +289,12 @@ class Session:
         return launch
 
     def start_saver(self, program, command_line=b"vellomire.scr /s", timeout_ms=None):
-        """Launches a full-screen run and waits for its window: (Launch, Window)."""
+        """Launches a full-screen run from the pointer's resting place, where
+        a case's clicks and moves left it, and waits for its top-level
+        window: (Launch, Window)."""
+        self.xdotool("mousemove", *POINTER_REST)
         launch = self.launch(command_line, program, timeout_ms)
-        return launch, self.wait_for_window(cls=SAVER_CLASS, title=SAVER_TITLE)
+        return launch, self.wait_for_window(cls=SAVER_CLASS, title=SAVER_TITLE, top_level=True)
 
     def run(self, command_line, program, timeout=30, extra_env=None):
         """Runs a program with an exact command line to its end; its ExitResult."""
@@ -292,10 +302,10 @@ class Session:
                            extra_env).wait(timeout + 10)
 
     def end_leftovers(self):
-        """Ends whatever a failed case left running, so the next starts clean."""
+        """Ends whatever a failed case left running, so the next starts clean
+        (the Windows versions given stay in the prefix, and in self.versions)."""
         if any(not launch.finished() for launch in self.launches):
             self.reset()
-            self.versions = {}
         self.launches = []
 
     # ----- registry ---------------------------------------------------------------

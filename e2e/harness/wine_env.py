@@ -47,11 +47,13 @@ def template_prefix(bits):
     """A prefix of the width given, made once by a session of its own and
     kept in build/ under a name that holds what it depends on: the Wine
     build, the date of Wine's own set-up file (a newer one makes Wine update
-    a prefix, rewriting its libraries) and this file. Suites that ask at the
+    a prefix, rewriting its libraries), whether 32-bit Wine is there (a
+    64-bit prefix then has a SysWOW64 folder) and this file. Suites that ask at the
     same time wait for the first to make it."""
     version = subprocess.run([LOADER[bits], "--version"], capture_output=True).stdout
-    key = hashlib.sha256(version + Path(__file__).read_bytes() + b"%d" % (
-        Path("/usr/share/wine/wine.inf").stat().st_mtime_ns)).hexdigest()[:12]
+    key = hashlib.sha256(version + Path(__file__).read_bytes() + b"%d %d" % (
+        Path("/usr/share/wine/wine.inf").stat().st_mtime_ns, os.access(WINE32, os.X_OK))
+    ).hexdigest()[:12]
     path = TEMPLATES / f"win{bits}-{key}"
     TEMPLATES.mkdir(parents=True, exist_ok=True)
     with open(TEMPLATES / f"win{bits}.lock", "w") as lock:
@@ -162,12 +164,6 @@ class WineSession(Session):
             print(f"kept {self.root}")
         else:
             shutil.rmtree(self.root, ignore_errors=True)
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.close()
 
     def _start_xvfb(self):
         # Xvfb picks a free display number itself and tells it through a pipe.

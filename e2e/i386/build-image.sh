@@ -16,9 +16,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 recipe=("$here/build-image.sh" "$here/guest/initrd-init" "$here/guest/vellomire-init"
         "$here/guest/vellomire-agent" "$here/guest/setup.sh" "$here/guest/vellomire-session"
         "$here/vm.py")
-hash=$(for f in "${recipe[@]}"; do
-         printf '%s  %s\n' "$(sha256sum < "$f" | cut -d' ' -f1)" "$(basename "$f")"
-       done | sha256sum | cut -c1-16)
+# The saved state loads only into the qemu that saved it: its version counts.
+hash=$({ for f in "${recipe[@]}"; do
+           printf '%s  %s\n' "$(sha256sum < "$f" | cut -d' ' -f1)" "$(basename "$f")"
+         done
+         printf '%s\n' "$(qemu-system-i386 --version 2>/dev/null | head -1)"
+       } | sha256sum | cut -c1-16)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/vellomire
 out=$cache/i386-$hash
 ready() { [ -f "$out/disk.qcow2" ] && [ -f "$out/vmlinuz" ] && [ -f "$out/initrd.img" ] && [ -f "$out/state" ]; }

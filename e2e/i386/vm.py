@@ -34,13 +34,25 @@ class VmError(RuntimeError):
     """The machine itself failed (did not boot, channel broke, job timed out)."""
 
 
+def qemu_version():
+    """qemu's first line of --version: a saved state loads only into the qemu
+    that saved it (its "max" processor has the features of its version)."""
+    try:
+        done = subprocess.run(["qemu-system-i386", "--version"], capture_output=True)
+    except OSError:
+        return b""
+    return done.stdout.split(b"\n")[0]
+
+
 def recipe_hash():
-    """The same hash build-image.sh computes: sha256 of the recipe files."""
+    """The same hash build-image.sh computes: sha256 of the recipe files and
+    of qemu's version."""
     import hashlib
     h = hashlib.sha256()
     for path in RECIPE:
         h.update(hashlib.sha256(path.read_bytes()).hexdigest().encode() + b"  " +
                  path.name.encode() + b"\n")
+    h.update(qemu_version() + b"\n")
     return h.hexdigest()[:16]
 
 
@@ -68,7 +80,7 @@ class JobResult:
 
 
 class Vm:
-    """One running machine. Use as a context manager; see the module text."""
+    """One running machine, from start() to stop(); see the module text."""
 
     def __init__(self, image=None, snapshot=True):
         self.image = Path(image) if image else image_dir()
@@ -91,7 +103,9 @@ class Vm:
         drive = f"file={disk},if=virtio,format=qcow2,cache=unsafe"
         if self.snapshot:
             drive += ",snapshot=on"
-        return ["qemu-system-i386", "-accel", "tcg", "-smp", "1", "-m", "1536",
+        # The machine type is named, not left to qemu's default of the day.
+        return ["qemu-system-i386", "-machine", "pc-i440fx-7.2", "-accel", "tcg",
+                "-smp", "1", "-m", "1536",
                 "-cpu", "max,-smap", "-display", "none", "-nic", "none", "-no-reboot",
                 "-nodefaults", "-vga", "none",
                 "-drive", drive,
@@ -151,7 +165,7 @@ class Vm:
             # said READY long ago: run it, then ask it for a first job.
             while self.qmp("query-status")[0]["status"] == "inmigrate":
                 if time.monotonic() > deadline:
-                    raise VmError("the saved state did not load")
+                    raise VmError(f"the saved state did not load\n{self._tail()}")
                 time.sleep(0.05)
             self.qmp("cont")
             self.job("true", timeout=max(1, deadline - time.monotonic())).check("a first job")
@@ -168,7 +182,17 @@ class Vm:
         answers = []
         with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
             s.settimeout(60)
-            s.connect(str(self.qmp_path))
+            try:
+                s.connect(str(self.qmp_path))
+            except OSError:
+                # qemu ended (a saved state it cannot load, say): its own words
+                # say why, before its folder goes. Else the monitor was not
+                # listening yet, which the caller may try again.
+                try:
+                    self.qemu.wait(5)
+                except subprocess.TimeoutExpired:
+                    raise
+                raise VmError(f"qemu ended with {self.qemu.returncode}\n{self._tail()}") from None
             stream = s.makefile("rwb")
             stream.readline()                                   # the greeting
             for command in ("qmp_capabilities",) + commands:
@@ -317,12 +341,6 @@ class Vm:
                 print(f"kept {self.tmp}", flush=True)
             else:
                 shutil.rmtree(self.tmp, ignore_errors=True)
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
 
 
 def main():

@@ -76,12 +76,6 @@ class VmSession(Session):
                 self.vm.stop()
                 self.vm = None
 
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.close()
-
     # ----- primitives of a Session ------------------------------------------
     def new_dir(self, label):
         # Made by the first job that puts a file or starts a program in it.
@@ -139,8 +133,11 @@ class VmSession(Session):
             # The running launcher takes it: the job ends once it has.
             request = self.launcher_request
             put[f"{request}.new"] = "".join(f"{line}\n" for line in args).encode("latin-1")
+            # One it has not taken in time goes again, so that a late server
+            # cannot start it during the next case.
             self.vm.job(f"{NAP}mv {request}.new {request}\nend=$((EPOCHSECONDS + 60))\n"
-                        f"while [ -e {request} ]; do\n  ((EPOCHSECONDS >= end)) && exit 4\n"
+                        f"while [ -e {request} ]; do\n"
+                        f"  ((EPOCHSECONDS >= end)) && {{ rm -f {request}; exit 4; }}\n"
                         f"  read -t 0.02 -u 3\ndone\nexit 0\n", put=put,
                         timeout=90).check("handing a program to the launcher")
         else:
@@ -155,7 +152,11 @@ class VmSession(Session):
 
     def run_wine(self, args, seconds):
         words = " ".join(shlex.quote(a) for a in args)
-        return self.vm.job(f"wine {words} > /dev/null 2>&1 < /dev/null", timeout=seconds).rc
+        started = time.monotonic()
+        rc = self.vm.job(f"wine {words} > /dev/null 2>&1 < /dev/null", timeout=seconds).rc
+        if rc == 124 and time.monotonic() - started >= seconds:    # the agent ended it
+            raise HarnessError(f"wine {args[0]} did not finish in {seconds} s")
+        return rc
 
     def reset(self):
         self.vm.job("wineserver -k; wineserver -w; setsid wineserver -p "

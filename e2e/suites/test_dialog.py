@@ -141,14 +141,21 @@ class FollowingRun(ShowCase):
         run, _ = self.wine.start_saver(self.saver)
         seen = []
 
-        def partial_picture():
-            match = pictures.locate(self.wine.screenshot(), self.pictures)
-            if match:
-                seen.append(match)
-            if match is None and seen:
-                raise AssertionError("the screen shows something that is no picture")
+        def partly(match):
             return match is not None and not match.complete and match.painted < match.picture_nonblack
-        self.wine.wait_for(partial_picture, 10, "a partly painted picture", interval=0.05)
+
+        def growing_picture():
+            # A shot read while Xvfb writes a whole picture at once shows its
+            # top part alone: only a part that grows (or holds) from one shot
+            # to the next shows painting.
+            match = pictures.locate(self.wine.screenshot(), self.pictures)
+            if match is None and any(seen):
+                raise AssertionError("the screen shows something that is no picture")
+            last = seen[-1] if seen else None
+            seen.append(match)
+            return partly(last) and partly(match) and last.key == match.key \
+                and last.painted <= match.painted
+        self.wine.wait_for(growing_picture, 10, "a partly painted picture that grows", interval=0.05)
         self.assert_saver_ends(run, "space")
 
 

@@ -7,12 +7,11 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
 import pictures  # noqa: E402
-from session import SAVER_CLASS, SAVER_TITLE, settings  # noqa: E402
+from session import POINTER_REST as REST, SAVER_CLASS, SAVER_TITLE, settings  # noqa: E402
 from wine_env import SCREEN_W, SCREEN_H  # noqa: E402
 
 FULL_SCREEN_STYLE = 0x96000000  # WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN
 WS_EX_TOPMOST = 0x8
-REST = (500, 400)               # where the pointer rests when a run starts
 
 
 class FullScreenCase(suite.WineCase):
@@ -26,7 +25,6 @@ class FullScreenCase(suite.WineCase):
         super().setUp()
         self.wine.set_windows_version(None)
         self.wine.write_control_ini(settings(paint=b"0"))
-        self.wine.xdotool("mousemove", *REST)
 
     def wait_for_picture(self, timeout=10):
         """Takes screenshots until one shows a whole picture; its Match."""

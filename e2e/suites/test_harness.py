@@ -15,11 +15,11 @@ from session import Launch, Session  # noqa: E402
 class Launcher(suite.WineCase):
     needs_saver = False
 
-    def echo(self, command_line, exit_hex="0"):
-        out = self.wine.empty_dir("echo") / "cmdline.txt"
-        result = self.wine.run(command_line, self.wine.helper("cmdecho"), extra_env={
-            "CMDECHO_OUT": self.wine.winpath(out), "CMDECHO_EXIT": exit_hex})
-        return result, self.wine.read_file(out)
+    def echo(self, command_line):
+        """Launches cmdecho as a saver is launched: its result and the
+        command line it got."""
+        launch = self.wine.launch(command_line, self.wine.helper("cmdecho"))
+        return launch.wait(), self.wine.read_file(launch.dir / "cmdline.txt")
 
     def test_command_line_bytes_arrive_unchanged(self):
         cases = [
@@ -40,9 +40,21 @@ class Launcher(suite.WineCase):
         for exit_hex, signed in [("0", 0), ("1", 1), ("FFFFFFFF", -1), ("C0DE1234", -1059188172),
                                  ("7FFFFFFF", 2147483647), ("100", 256)]:
             with self.subTest(exit_code=exit_hex):
-                result, _ = self.echo(b"cmdecho", exit_hex)
+                result, _ = self.echo(b"cmdecho exit=" + exit_hex.encode())
                 self.assertEqual(result.unsigned, int(exit_hex, 16))
                 self.assertEqual(result.signed, signed)
+
+
+    def test_a_reset_ends_leftovers_and_keeps_the_windows_versions_given(self):
+        key = r"HKCU\Software\Wine\AppDefaults\cmdecho.exe"
+        self.wine.set_windows_version("win98", "cmdecho.exe")
+        d = self.wine.empty_dir("left")
+        self.wine.launch(b"foreground " + self.wine.winpath(d).encode(), self.wine.helper("foreground"))
+        self.wine.wait_for_window(cls="VellomireForeground")
+        self.wine.end_leftovers()
+        self.wine.wait_for_no_window(cls="VellomireForeground")
+        self.wine.set_windows_version(None, "cmdecho.exe")
+        self.assertEqual(self.wine.registry_values(key), {})
 
 
 class WindowList(suite.WineCase):

@@ -1,19 +1,19 @@
 // cmdecho.exe: a stand-in program for testing the launcher itself. Writes the
-// exact bytes of its GetCommandLineA to the file named by CMDECHO_OUT and ends
-// with the exit code given in hexadecimal by CMDECHO_EXIT (default 0).
+// exact bytes of its GetCommandLineA to cmdline.txt in its current folder
+// (the launch's folder) and ends with the exit code given in hexadecimal
+// after the last "exit=" of its command line (0 without one). It needs no
+// environment of its own, so that a launch of it takes the way a saver's does.
 #include "helper_io.h"
 
 #include <cstdlib>
+#include <cstring>
 
 int main()
 {
-    char path[MAX_PATH];
-    if (GetEnvironmentVariableA("CMDECHO_OUT", path, sizeof path) == 0)
-        return 2;
-    WriteFileAtomically(path, GetCommandLineA());
-    char code[32];
-    DWORD exitCode = 0;
-    if (GetEnvironmentVariableA("CMDECHO_EXIT", code, sizeof code) != 0)
-        exitCode = (DWORD)strtoul(code, NULL, 16);
-    ExitProcess(exitCode);
+    const char *line = GetCommandLineA();
+    WriteFileAtomically("cmdline.txt", line);
+    const char *code = NULL;
+    for (const char *at = strstr(line, "exit="); at != NULL; at = strstr(at + 5, "exit="))
+        code = at + 5;
+    ExitProcess(code != NULL ? (DWORD)strtoul(code, NULL, 16) : 0);
 }

@@ -52,12 +52,13 @@ def make_release(folder, **env_changes):
 
 
 def inf_sections(text):
-    """{section: [lines]} of an INF without comments (it quotes no ';')."""
+    """{section: [lines]} of an INF without comments (it quotes no ';').
+    Setupapi merges sections whose names differ in case only: none may."""
     sections, current = {}, None
     for line in text.split("\r\n"):
         line = line.split(";")[0].strip()
         if line.startswith("["):
-            assert line.endswith("]") and line[1:-1] not in sections, line
+            assert line.endswith("]") and line[1:-1].lower() not in map(str.lower, sections), line
             current = sections.setdefault(line[1:-1], [])
         elif line:
             current.append(line)
@@ -119,7 +120,9 @@ def check_installer(archive):
         mapped = {a for a in added if a[:2] != ("HKLM", ENTRY)}
         assert mapped == mapping, "%s: AddReg maps %s, not %s" % (
             platform, sorted(mapped, key=str), sorted(mapping, key=str))
-        entry = {value: (flags, data) for _, _, value, flags, data in added - mapping}
+        values = [(value, (flags, data)) for _, _, value, flags, data in added - mapping]
+        entry = dict(values)
+        assert len(entry) == len(values), "%s: a value written twice: %s" % (platform, sorted(values))
         assert entry == ENTRY_VALUES, "%s: the entry's (flags, data) differ: %s" % (
             platform, sorted(set(entry.items()) ^ set(ENTRY_VALUES.items())))
         # Each deletion undoes an addition in the same root, key and view.
