@@ -8,4 +8,4 @@ set -uo pipefail
 cd "$(dirname "$0")"
 tools/install-deps.sh || exit 1
 tools/build.sh || echo "run-saver: some of the build failed; trying the saver anyway" >&2
-exec /usr/bin/python3 e2e/run_saver.py "$@"
+exec /usr/bin/python3 tools/run_saver.py "$@"

@@ -96,21 +96,27 @@ stamp() { echo "build-image: $(( $(date +%s) - t0 )) s: $*" >&2; }
 # 1. The root file system. apt resolves and downloads on the host (the
 # packages kept in $cache/debs for the next build); the packages' own i386
 # programs, dpkg's and their scripts, run under qemu-user, through a binfmt
-# handler for qemu-i386 that lives as long as this step. No stock initramfs
-# (slow under emulation and not needed: the initrd is made here, and a stub
-# stands in for update-initramfs), no documentation, no fsync for every file.
+# handler for qemu-i386 that lives as long as this step, where the kernel
+# cannot run them. No stock initramfs (slow under emulation and not needed:
+# the initrd is made here, and a stub stands in for update-initramfs), no
+# documentation, no fsync for every file.
 packages=linux-image-686,kmod,wine,wine32,xvfb,xdotool,procps,busybox-static,python3
 mkdir -p "$cache/debs" "$work/sbin"
 printf '#!/bin/sh\necho "update-initramfs: skipped (the test machine boots a host-made initrd)"\n' \
   > "$work/sbin/update-initramfs"
 chmod 755 "$work/sbin/update-initramfs"
-if ! mountpoint -q "$binfmt_dir"; then
-  mount -t binfmt_misc binfmt_misc "$binfmt_dir"
-  mounted_binfmt=1
+# Where the kernel runs 32-bit programs itself (the machine chosen anyway)
+# no handler is needed, and none may stand between the host's own 32-bit
+# Wine and the kernel while the tests run beside this build.
+if [ "$(VELLOMIRE_I386_MACHINE= "$here/../../tools/win32-way.sh")" = machine ]; then
+  if ! mountpoint -q "$binfmt_dir"; then
+    mount -t binfmt_misc binfmt_misc "$binfmt_dir"
+    mounted_binfmt=1
+  fi
+  printf ':%s:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:/usr/bin/qemu-i386-static:F\n' \
+    "$binfmt_name" > "$binfmt_dir/register"
+  registered=1
 fi
-printf ':%s:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:/usr/bin/qemu-i386-static:F\n' \
-  "$binfmt_name" > "$binfmt_dir/register"
-registered=1
 stamp "mmdebstrap from $mirror"
 mmdebstrap --mode=root --arch=i386 --variant=minbase --include="$packages" \
   --dpkgopt=force-unsafe-io --dpkgopt='path-exclude=/usr/sbin/update-initramfs' \
@@ -121,8 +127,7 @@ mmdebstrap --mode=root --arch=i386 --variant=minbase --include="$packages" \
   --setup-hook="sync-in $cache/debs /var/cache/apt/archives" \
   --customize-hook="sync-out /var/cache/apt/archives $cache/debs" \
   "$suite" "$root" "$mirror" > "$work/mmdebstrap.log" 2>&1 || { tail -60 "$work/mmdebstrap.log" >&2; exit 1; }
-echo -1 > "$binfmt_dir/$binfmt_name"
-registered=0
+if [ "$registered" = 1 ]; then echo -1 > "$binfmt_dir/$binfmt_name"; registered=0; fi
 if [ "$mounted_binfmt" = 1 ]; then umount "$binfmt_dir"; mounted_binfmt=0; fi
 
 # 2. The guest's own files.

@@ -16,37 +16,20 @@ set_tests_properties(e2e_i386_image PROPERTIES
   TIMEOUT 3000)
 
 # e2e_<name>_win32: the suite on the 32-bit build, in a machine of its own.
-# Two machines run side by side, each on one emulated processor: each suite
-# takes the lane (a resource lock) with the fewer seconds so far, counted by
-# what the suites took alone there (a suite not listed counts 100 s), and the
-# suites start before the other tests (COST), for they are the longest.
-set(I386_SECONDS modes 177 install 125 dialog 112 password 89 fullscreen 80 preview 68 harness 39)
-set(I386_LANE_SECONDS 0 0)
+# Two machines run side by side, each on one emulated processor: the suites
+# take the two lanes (resource locks) in turn, and start before the other
+# tests (COST), for they are the longest.
+set(I386_LANE 1)
 function(add_i386_suite name)
-  list(FIND I386_SECONDS ${name} at)
-  set(seconds 100)
-  if(NOT at EQUAL -1)
-    math(EXPR at "${at} + 1")
-    list(GET I386_SECONDS ${at} seconds)
-  endif()
-  list(GET I386_LANE_SECONDS 0 first)
-  list(GET I386_LANE_SECONDS 1 second)
-  if(first LESS_EQUAL second)
-    set(lane 1)
-    math(EXPR first "${first} + ${seconds}")
-  else()
-    set(lane 2)
-    math(EXPR second "${second} + ${seconds}")
-  endif()
-  set(I386_LANE_SECONDS ${first} ${second} PARENT_SCOPE)
   add_test(NAME e2e_${name}_win32
     COMMAND ${E2E_PYTHON} ${CMAKE_SOURCE_DIR}/e2e/suites/test_${name}.py)
-  math(EXPR cost "2000 + ${seconds}")
   set_tests_properties(e2e_${name}_win32 PROPERTIES
     LABELS "i386;win32"
     ENVIRONMENT "${E2E_ENV};VELLOMIRE_BACKEND=i386"
     FIXTURES_REQUIRED i386_image
-    RESOURCE_LOCK i386_lane_${lane}
-    COST ${cost}
+    RESOURCE_LOCK i386_lane_${I386_LANE}
+    COST 2000
     TIMEOUT 1200)
+  math(EXPR lane "3 - ${I386_LANE}")
+  set(I386_LANE ${lane} PARENT_SCOPE)
 endfunction()

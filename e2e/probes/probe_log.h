@@ -20,19 +20,6 @@ void NameWindowAs(HWND hwnd, const char *name);
 // the probes follow are not logged.
 void LogMessage(const char *prefix, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The probe scenarios; each runs to its end and returns.
-void ProbeWindow(HINSTANCE instance);
-void ProbeMessages(HINSTANCE instance);
-void ProbeTimers(HINSTANCE instance);
-void ProbeActivation(HINSTANCE instance);
-void ProbeDialog(HINSTANCE instance);
-void ProbeProfile(HINSTANCE instance);
-void ProbeDialogKeys(HINSTANCE instance);
-void ProbeChildren(HINSTANCE instance);
-void ProbePaint(HINSTANCE instance);
-void ProbeFilters(HINSTANCE instance);
-void ProbeOwnedDialog(HINSTANCE instance);
-
 // Runs the scenario named by the command line's last word and ends the process.
 void ProbeEntry();
 

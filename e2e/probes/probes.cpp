@@ -82,7 +82,7 @@ static void LogRect(const char *what, HWND hwnd)
     LogLine("GetClientRect %s = %d %ld,%ld,%ld,%ld", what, ok, (long)c.left, (long)c.top, (long)c.right, (long)c.bottom);
 }
 
-void ProbeWindow(HINSTANCE instance)
+static void ProbeWindow(HINSTANCE instance)
 {
     Register(instance, "ProbeWindow", QuittingProc);
     int cx = GetSystemMetrics(SM_CXSCREEN);
@@ -112,7 +112,7 @@ void ProbeWindow(HINSTANCE instance)
     LogLine("IsWindow(0) = %d", IsWindow(NULL));
 }
 
-void ProbeMessages(HINSTANCE instance)
+static void ProbeMessages(HINSTANCE instance)
 {
     Register(instance, "ProbeMessages", LoggingProc);
     HWND w = Create(instance, "ProbeMessages", "Hidden", 0, WS_POPUP, 0, 0, 100, 100, NULL);
@@ -136,7 +136,7 @@ void ProbeMessages(HINSTANCE instance)
     LogLine("IsWindow = %d", IsWindow(w));
 }
 
-void ProbeTimers(HINSTANCE instance)
+static void ProbeTimers(HINSTANCE instance)
 {
     Register(instance, "ProbeTimers", LoggingProc);
     HWND w = Create(instance, "ProbeTimers", "Timers", 0, WS_POPUP, 0, 0, 100, 100, NULL);
@@ -165,7 +165,7 @@ void ProbeTimers(HINSTANCE instance)
     LogLine("KillTimer on a destroyed window = %d", KillTimer(w, 5));
 }
 
-void ProbeActivation(HINSTANCE instance)
+static void ProbeActivation(HINSTANCE instance)
 {
     Register(instance, "ProbeActivation", LoggingProc);
     HWND a = Create(instance, "ProbeActivation", "First", 0, WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, NULL);
@@ -236,7 +236,7 @@ static INT_PTR CALLBACK ProbeDialogProc(HWND dialog, UINT message, WPARAM wParam
     }
 }
 
-void ProbeDialog(HINSTANCE instance)
+static void ProbeDialog(HINSTANCE instance)
 {
     LogLine("DialogBoxParamA begin");
     INT_PTR result = DialogBoxParamA(instance, (LPCSTR)(ULONG_PTR)100, NULL, ProbeDialogProc, 42);
@@ -325,7 +325,7 @@ static INT_PTR CALLBACK ProbeKeysProc(HWND dialog, UINT message, WPARAM wParam, 
     }
 }
 
-void ProbeDialogKeys(HINSTANCE instance)
+static void ProbeDialogKeys(HINSTANCE instance)
 {
     for (g_keyRun = 0; g_keyRun < 3; ++g_keyRun) {
         g_keyStep = 0;
@@ -351,7 +351,7 @@ static void LogPeek(const char *what, HWND filter, UINT first, UINT last, UINT f
         LogLine("%s = 0", what);
 }
 
-void ProbeFilters(HINSTANCE instance)
+static void ProbeFilters(HINSTANCE instance)
 {
     Register(instance, "ProbeFilters", LoggingProc);
     HWND parent = Create(instance, "ProbeFilters", "Parent", 0, WS_POPUP, 0, 0, 100, 100, NULL);
@@ -425,7 +425,7 @@ static void Drain()
     }
 }
 
-void ProbePaint(HINSTANCE instance)
+static void ProbePaint(HINSTANCE instance)
 {
     WNDCLASSA wc;
     memset(&wc, 0, sizeof wc);
@@ -450,7 +450,7 @@ void ProbePaint(HINSTANCE instance)
 
 // A dialog owned by a window of the program: the owner disabled while it
 // runs, enabled and active again after; the dialog placed from the owner.
-void ProbeOwnedDialog(HINSTANCE instance)
+static void ProbeOwnedDialog(HINSTANCE instance)
 {
     Register(instance, "ProbeOwned", LoggingProc);
     HWND owner = Create(instance, "ProbeOwned", "Owner", 0, WS_POPUP | WS_VISIBLE, 30, 40, 400, 300, NULL);
@@ -468,7 +468,7 @@ void ProbeOwnedDialog(HINSTANCE instance)
 // Children: placement inside the parent, the parent told of them, the focus
 // handed back when a focused child goes, and the order of the destroy
 // messages down a family.
-void ProbeChildren(HINSTANCE instance)
+static void ProbeChildren(HINSTANCE instance)
 {
     Register(instance, "ProbeChildren", LoggingProc);
     HWND parent = Create(instance, "ProbeChildren", "Parent", 0, WS_POPUP | WS_VISIBLE, 40, 30, 300, 200, NULL);
@@ -490,7 +490,7 @@ void ProbeChildren(HINSTANCE instance)
     LogLine("IsWindow second = %d", IsWindow(second));
 }
 
-void ProbeProfile(HINSTANCE)
+static void ProbeProfile(HINSTANCE)
 {
     const char *file = "vprobe.ini";
     // Start from nothing: remove the section a previous run may have left.
@@ -531,28 +531,17 @@ void ProbeEntry()
     const char *last = strrchr(line, ' ');
     const char *name = last ? last + 1 : line;
     LogLine("probe %s", name);
-    if (strcmp(name, "window") == 0)
-        ProbeWindow(instance);
-    else if (strcmp(name, "messages") == 0)
-        ProbeMessages(instance);
-    else if (strcmp(name, "timers") == 0)
-        ProbeTimers(instance);
-    else if (strcmp(name, "activation") == 0)
-        ProbeActivation(instance);
-    else if (strcmp(name, "dialog") == 0)
-        ProbeDialog(instance);
-    else if (strcmp(name, "profile") == 0)
-        ProbeProfile(instance);
-    else if (strcmp(name, "dialogkeys") == 0)
-        ProbeDialogKeys(instance);
-    else if (strcmp(name, "children") == 0)
-        ProbeChildren(instance);
-    else if (strcmp(name, "paint") == 0)
-        ProbePaint(instance);
-    else if (strcmp(name, "filters") == 0)
-        ProbeFilters(instance);
-    else if (strcmp(name, "owned") == 0)
-        ProbeOwnedDialog(instance);
+    // The scenarios; each runs to its end and returns.
+    static const struct { const char *name; void (*run)(HINSTANCE); } scenarios[] = {
+        {"window", ProbeWindow}, {"messages", ProbeMessages}, {"timers", ProbeTimers},
+        {"activation", ProbeActivation}, {"dialog", ProbeDialog}, {"profile", ProbeProfile},
+        {"dialogkeys", ProbeDialogKeys}, {"children", ProbeChildren}, {"paint", ProbePaint},
+        {"filters", ProbeFilters}, {"owned", ProbeOwnedDialog}};
+    size_t n = 0;
+    while (n < sizeof scenarios / sizeof scenarios[0] && strcmp(name, scenarios[n].name) != 0)
+        n++;
+    if (n < sizeof scenarios / sizeof scenarios[0])
+        scenarios[n].run(instance);
     else
         LogLine("unknown probe");
     LogLine("end");

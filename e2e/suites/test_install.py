@@ -18,7 +18,7 @@ from pathlib import Path
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
 import suite  # noqa: E402
 from dialog import ShowCase  # noqa: E402
-from wine_env import REPO  # noqa: E402
+from wine_env import REPO, WINE32  # noqa: E402
 
 INF = "VELLOMIR.INF"
 MAPPING = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\IniFileMapping\control.ini"
@@ -150,7 +150,15 @@ class Installer(ShowCase):
                             lambda d: own if d == b".NTarm64" else None if d else d)
         self.right_click_install(inf)
         system = X86_SYSTEM[self.wine.bits]
-        self.remove(self.assert_installed(self.installed(system), "Vellomire.scr", inf))
+        remove = self.assert_installed(self.installed(system), "Vellomire.scr", inf)
+        # The x86 saver run from there, by 32-bit Wine in the 64-bit prefix
+        # where it is installed, keeps its dialog's settings through the
+        # mapping, in each user's key.
+        if self.wine.bits == 32 or os.access(WINE32, os.X_OK):
+            self.saver = f"C:\\windows\\{system}\\Vellomire.scr"
+            self.set_in_dialog("1", 0)
+            self.assertEqual(self.wine.registry_values(USER_SETTINGS), {"Seconds": "1", "Paint": "0"})
+        self.remove(remove)
         self.assertEqual(self.installed(system), NOTHING)
 
     def test_without_the_mapping_the_dialog_stores_nothing(self):

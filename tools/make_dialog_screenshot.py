@@ -4,7 +4,7 @@ file given as the argument, cropped to the dialog's window."""
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "harness"))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e", "harness"))
 import wine_env  # noqa: E402
 
 

@@ -3,4 +3,4 @@
 # (or to the file given), from the 64-bit build in build/win64.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-exec /usr/bin/python3 e2e/make_dialog_screenshot.py "${1:-docs/dialog.png}"
+exec /usr/bin/python3 tools/make_dialog_screenshot.py "${1:-docs/dialog.png}"
