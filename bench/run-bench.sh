@@ -6,14 +6,15 @@
 #   bench/run-bench.sh [--long] [--quick] [--no-wine] [--source REV]
 #
 #   --long       also the resident memory after 10 minutes (adds 5 minutes)
-#   --quick      short windows (15 s instead of 60 s, memory at 1 minute
-#                only, 3 start-ups): a smoke test, not figures to quote
+#   --quick      short windows (3 holds of 15 s instead of 5 of 60 s, memory
+#                at 1 minute only, 3 start-ups): a smoke test, not figures
+#                to quote
 #   --no-wine    only the figures that need no Wine (code size, simulation)
 #   --source REV measure the committed tree REV (git archive) instead of the
 #                working tree, e.g. while someone's unfinished work breaks it
 #
 # Needs what tools/install-deps.sh installs (MinGW, Wine, Xvfb, valgrind,
-# python3-numpy and python3-pefile for /usr/bin/python3). Takes about 15
+# python3-numpy and python3-pefile for /usr/bin/python3). Takes about 40
 # minutes; results go to build/bench-results/<UTC time>/, the table also to
 # report.md there. CPU figures depend on the load of the machine: the load
 # average is printed with them, and each is measured beside a reference.
@@ -136,13 +137,32 @@ if [ $native = 1 ]; then
       "$out/ticks.json" >>"$log" 2>&1
 fi
 
-if [ $wine = 1 ] && [ $win64 = 1 ]; then
+# The shipped 32-bit file is measured where the host runs 32-bit programs,
+# against the reference programs of its own width; its 64-bit twin beside it.
+win32_wine=yes
+way=$(VELLOMIRE_I386_MACHINE= "$root/tools/win32-way.sh" --why | tail -1)
+if [ "$(VELLOMIRE_I386_MACHINE= "$root/tools/win32-way.sh")" != host ]; then
+  win32_wine="$way"
+elif [ ! -x /usr/lib/wine/wine ]; then
+  win32_wine="no 32-bit Wine (/usr/lib/wine/wine; tools/install-deps.sh installs it)"
+elif [ $win32 = 0 ]; then
+  win32_wine="the 32-bit build failed"
+fi
+echo "win32_wine=$win32_wine" >> "$out/machine.txt"
+if [ $wine = 1 ]; then
   timing=()
-  [ $quick = 1 ] && timing=(--hold-window 15 --hold-runs 1 --paint-window 15 --memory-minutes 1 --start-runs 3)
-  echo "bench: Wine figures (64-bit saver); this takes a while"
-  $python "$root/bench/wine_bench.py" "$out/wine.json" \
-    --saver "$root/build/bench-win64/vellomire.scr" --bench-dir "$root/build/bench-win64/bench" \
-    "${timing[@]}" "${long[@]}" 2>&1 | tee -a "$log"
+  [ $quick = 1 ] && timing=(--hold-window 15 --hold-runs 3 --paint-window 15 --memory-minutes 1 --start-runs 3)
+  for bits in 32 64; do
+    if [ $bits = 32 ] && [ "$win32_wine" != yes ]; then
+      echo "bench: the shipped 32-bit file is not run under Wine here: $win32_wine"
+      continue
+    fi
+    [ $bits = 64 ] && [ $win64 = 0 ] && continue
+    echo "bench: Wine figures ($bits-bit saver); this takes a while"
+    $python "$root/bench/wine_bench.py" "$out/wine-$bits.json" --bits $bits \
+      --saver "$root/build/bench-win$bits/vellomire.scr" --bench-dir "$root/build/bench-win$bits/bench" \
+      "${timing[@]}" "${long[@]}" 2>&1 | tee -a "$log"
+  done
 fi
 
 echo "load_end=$(cut -d' ' -f1-3 /proc/loadavg)" >> "$out/machine.txt"
