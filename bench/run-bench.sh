@@ -14,7 +14,7 @@
 #                working tree, e.g. while someone's unfinished work breaks it
 #
 # Needs what tools/install-deps.sh installs (MinGW, Wine, Xvfb, valgrind,
-# python3-numpy and python3-pefile for /usr/bin/python3). Takes about 40
+# python3-numpy and python3-pefile for /usr/bin/python3). Takes about 32
 # minutes; results go to build/bench-results/<UTC time>/, the table also to
 # report.md there. CPU figures depend on the load of the machine: the load
 # average is printed with them, and each is measured beside a reference.
