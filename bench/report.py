@@ -244,7 +244,7 @@ def parts_table(p32, p64):
              "| Part | " + " | ".join(f"{b}-bit wall | {b}-bit CPU" for b in widths) + " |",
              "|---|" + "---|---|" * len(widths)]
     for n, part in enumerate(shown[0]["parts"]):
-        cells = [f"{p['parts'][n]['wall_us']:.0f} | {p['parts'][n]['cpu_us']:.0f}" for p in shown]
+        cells = [f"{p['parts'][n]['wall_us']:.0f} | {max(0.0, p['parts'][n]['cpu_us']):.0f}" for p in shown]
         lines.append(f"| {part['part']} | " + " | ".join(cells) + " |")
     return lines
 
