@@ -74,77 +74,80 @@ def goal_verdict(s, *also):
 
 
 def hold_text(hold, short=False):
+    """The column's text and the runs' ratio to the design's holding tick."""
     if not hold:
-        return "not measured"
+        return "not measured", None
     runs = hold.get("runs", [hold])
     saver, rearm = hold["saver"], hold.get("rearm")
     floor = spread(runs, "saver", "rearm") if rearm else None
+    ratio = ratio_text(floor) if floor else "n/a"
+    if short:
+        return f"saver {pct(saver['sched_pct'])}; {ratio} the design's holding tick", floor
     idle = spread(runs, "saver", "idle")
     share = hold["saver_wineserver"]["sched_pct"] - hold["idle_wineserver"]["sched_pct"]
-    if short:
-        return (f"saver {pct(saver['sched_pct'])}; {ratio_text(floor) if floor else 'n/a'} "
-                f"the design's holding tick")
     return (f"saver {pct(saver['sched_pct'])} of a core; the design's holding tick alone "
-            f"(`idle_rearm.exe`) {pct(rearm['sched_pct']) if rearm else 'n/a'}: saver "
-            f"{ratio_text(floor) if floor else 'n/a'}; empty loop {pct(hold['idle']['sched_pct'])} "
-            f"(saver {idle[0]:.2f}x); the saver's share of its wineserver {share:+.3f} %; "
-            f"{len(runs)} runs of {runs[0]['wall_s']:.0f} s inside one hold"
-            + ("" if hold.get("still_the_same_picture") else "; **the picture changed**"))
+            f"(`idle_rearm.exe`) {pct(rearm['sched_pct']) if rearm else 'n/a'}: saver {ratio}; "
+            f"empty loop {pct(hold['idle']['sched_pct'])}"
+            + (f" (saver {idle[0]:.2f}x)" if idle else "")
+            + f"; the saver's share of its wineserver {share:+.3f} %; "
+              f"{len(runs)} runs of {runs[0]['wall_s']:.0f} s inside one hold"
+            + ("" if hold.get("still_the_same_picture") else "; **the picture changed**")), floor
 
 
 def hold_row(h32, h64, label):
-    main = h32 or h64
-    floor = spread(main.get("runs", [main]), "saver", "rearm") if main and main.get("rearm") else None
-    ok = main and main["saver"]["sched_pct"] <= 0.05
-    return [f"CPU while a picture is held, {label}", hold_text(h32), hold_text(h64, short=True),
+    (t32, f32), (t64, f64) = hold_text(h32), hold_text(h64, short=True)
+    main, floor = (h32, f32) if h32 else (h64, f64)
+    return [f"CPU while a picture is held, {label}", t32, t64,
             f"≤ 0.05 % of one core; ≤ {GOAL}x the design's holding tick",
-            goal_verdict(floor, ok) if main else "n/a"]
+            goal_verdict(floor, main["saver"]["sched_pct"] <= 0.05) if main else "n/a"]
 
 
 def paint_text(paint, short=False):
+    """The column's text and the ratio to the design's painting ticks."""
     if not paint:
-        return "not measured"
+        return "not measured", None
     saver, loop = paint["saver"], paint.get("paint_loop")
     s = spread([paint], "saver", "paint_loop") if loop else None
     if short:
-        return f"saver {pct(saver['sched_pct'], 2)}; {s[0]:.2f}x the painting ticks" if s else "n/a"
+        return (f"saver {pct(saver['sched_pct'], 2)}; {s[0]:.2f}x the painting ticks" if s
+                else "n/a"), s
     share = paint["saver_wineserver"]["sched_pct"] - paint["idle_wineserver"]["sched_pct"]
     return (f"saver {pct(saver['sched_pct'], 2)} (stat {pct(saver['stat_pct'], 2)}); "
             f"wineserver share {share:+.2f} %; Xvfb {pct(paint['xvfb']['sched_pct'], 2)}; over "
             f"{paint['wall_s']:.0f} s of wipes with 1 s holds; a window doing only the painting "
             f"tick's calls, without holds: {pct(loop['sched_pct'], 2) if loop else 'n/a'}"
-            + (f" (saver {s[0]:.2f}x)" if s else ""))
+            + (f" (saver {s[0]:.2f}x)" if s else "")), s
 
 
 def paint_row(p32, p64):
-    main = p32 or p64
-    s = spread([main], "saver", "paint_loop") if main and main.get("paint_loop") else None
+    (t32, s32), (t64, s64) = paint_text(p32), paint_text(p64, short=True)
+    main, s = (p32, s32) if p32 else (p64, s64)
     note = goal_verdict(s) if main else "n/a"
     if main and main["saver"]["sched_pct"] > 1.0 and main.get("paint_loop"):
         note += f" (over 1 %: the design's own ticks cost {pct(main['paint_loop']['sched_pct'], 2)})"
-    return ["CPU while painting, 1024x768", paint_text(p32), paint_text(p64, short=True),
+    return ["CPU while painting, 1024x768", t32, t64,
             f"≤ {GOAL}x the design's painting ticks (and ≤ 1 % of one core)", note]
 
 
 def start_text(start, short=False):
+    """The column's text and the ratio to the black window."""
     if not start or start.get("saver_picture_median_s") is None:
-        return "not measured"
+        return "not measured", None
     s, b = start["saver_picture_median_s"], start["black_window_median_s"]
     if short:
-        return f"{s * 1000:.0f} against {b * 1000:.0f} ms, {s / b:.2f}x"
+        return f"{s * 1000:.0f} against {b * 1000:.0f} ms, {s / b:.2f}x", s / b
     return (f"saver {s * 1000:.0f} ms to picture pixels (covered black at "
             f"{start['saver_covered_median_s'] * 1000:.0f} ms); black window "
             f"{b * 1000:.0f} ms; **{s / b:.2f}x**; medians of {len(start['saver'])} alternating "
-            f"runs, screen read every {start['screen_read_ms']:.0f} ms")
+            f"runs, screen read every {start['screen_read_ms']:.0f} ms"), s / b
 
 
 def start_row(s32, s64):
-    main = s32 if s32 and s32.get("saver_picture_median_s") else s64
-    ok = None
-    if main and main.get("saver_picture_median_s"):
-        ok = main["saver_picture_median_s"] / main["black_window_median_s"] <= GOAL
-    return ["Start-up to first picture, 1024x768", start_text(s32), start_text(s64, short=True),
-            f"≤ {GOAL}x a program that opens a black full-screen window", verdict(ok)]
+    (t32, r32), (t64, r64) = start_text(s32), start_text(s64, short=True)
+    ratio = r32 if r32 is not None else r64
+    return ["Start-up to first picture, 1024x768", t32, t64,
+            f"≤ {GOAL}x a program that opens a black full-screen window",
+            verdict(None if ratio is None else ratio <= GOAL)]
 
 
 def tick_rows(ticks):

@@ -140,9 +140,9 @@ fi
 # The shipped 32-bit file is measured where the host runs 32-bit programs,
 # against the reference programs of its own width; its 64-bit twin beside it.
 win32_wine=yes
-way=$(VELLOMIRE_I386_MACHINE= "$root/tools/win32-way.sh" --why | tail -1)
-if [ "$(VELLOMIRE_I386_MACHINE= "$root/tools/win32-way.sh")" != host ]; then
-  win32_wine="$way"
+{ read -r way; read -r why; } < <(VELLOMIRE_I386_MACHINE= "$root/tools/win32-way.sh" --why)
+if [ "$way" != host ]; then
+  win32_wine="$why"
 elif [ ! -x /usr/lib/wine/wine ]; then
   win32_wine="no 32-bit Wine (/usr/lib/wine/wine; tools/install-deps.sh installs it)"
 elif [ $win32 = 0 ]; then

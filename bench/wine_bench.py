@@ -16,9 +16,9 @@ host's Wine of that width, measured from outside.
   tick must do). Once the saver's first picture is complete (the screen
   stops changing) and 3 s more have passed, the CPU time of all three
   processes and their wineservers is read from /proc over the same stretch
-  of the hold. At 1024x768 and
-  1920x1080, five runs of 60 s each, every run with programs started anew,
-  so that the report can give the spread of the runs.
+  of the hold. At 1024x768 and 1920x1080, five runs of 60 s each, every run
+  with programs started anew, so that the report can give the spread of the
+  runs.
 - Painting: the saver with "Seconds" 1 and "Paint" 1 (wipes, one second of
   hold between them) at 1024x768 for 60 s, beside idle_loop.exe and
   paint_loop.exe (a window doing only the design's painting ticks). The same
